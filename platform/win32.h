@@ -16,6 +16,8 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <ole2.h>
+#define VH_EXPORT
 #else
 #include "linux/win32_linux.h"
+#define VH_EXPORT __attribute__((visibility("default")))
 #endif

@@ -1,1 +1,427 @@
+// The profile service: GetPrivateProfileStringA and WritePrivateProfileStringA
+// over INI files on disk, with the Windows semantics.
+//
+// Reading takes no lock. Writers never change a file in place: each one
+// takes the exclusive lock of the file itself, reads it, and puts a complete
+// new version in place with a rename. A reader therefore sees one whole
+// version, several processes writing one file lose no entry, and a crash
+// leaves either the old file or the new one, never a torn one.
+//
+// Since a writer may rename a new file into place while another one waits
+// for the lock of the old file, a writer that gets the lock first checks
+// that the file it locked is still the one at the path, and starts over when
+// it is not.
+//
+// Names and values are the ANSI code page's bytes and files are bytes: no
+// text is decoded, so nothing fails on bytes that are not valid UTF-8. The
+// format and the edits are in profile_file.h; every system call that touches
+// a file goes through profile_io.h.
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/profile_file.h"
+#include "platform/linux/profile_io.h"
 #include "platform/win32.h"
+
+namespace {
+
+using vh::profile::ProfileText;
+using vh::profile::UniqueFd;
+using vh::profile::Win32Error;
+namespace io = vh::profile::io;
+
+[[noreturn]] void throw_errno(DWORD fallback)
+{
+    throw Win32Error(vh::profile::win32_error_from_errno(errno, fallback));
+}
+
+// Turns a failed file operation of a write into its Win32 error.
+void check(bool succeeded)
+{
+    if (!succeeded) {
+        throw_errno(ERROR_WRITE_FAULT);
+    }
+}
+
+// ---- Where profile files are ------------------------------------------------
+
+// The stand-in's Windows directory, which holds win.ini: $VORNHALL_WINDIR, or
+// vornhall/windows in the user's data directory ($XDG_DATA_HOME, which must
+// be absolute, else ~/.local/share).
+std::string windows_directory()
+{
+    if (const char* dir = std::getenv("VORNHALL_WINDIR"); dir != nullptr && *dir != '\0') {
+        return dir;
+    }
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
+        return std::string(data) + "/vornhall/windows";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.local/share/vornhall/windows";
+    }
+    throw Win32Error(ERROR_PATH_NOT_FOUND);
+}
+
+// The path of the file that a file-name argument names. A null name is
+// win.ini in the Windows directory. A name without a directory is a file in
+// the current directory (on Windows it would be the Windows directory), so
+// that a caller's own test for the file and the service see the same file.
+std::string profile_path(LPCSTR file_name)
+{
+    if (file_name == nullptr) {
+        return windows_directory() + "/win.ini";
+    }
+    const std::string_view name(file_name);
+    return name.find('/') == std::string_view::npos ? "./" + std::string(name) : std::string(name);
+}
+
+// The directory part of a path.
+std::string directory_of(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The error for a path where no file stands: the file is missing, or the
+// directory it would be in is.
+DWORD missing_file_error(const std::string& path)
+{
+    struct stat info {};
+    return io::stat(directory_of(path), info) && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                      : ERROR_PATH_NOT_FOUND;
+}
+
+// ---- Reading ------------------------------------------------------------------
+
+// A file's text as a read finds it, and the error code that a missing or
+// unreadable file leaves (that file reads as empty).
+struct Snapshot {
+    ProfileText text;
+    DWORD error = ERROR_SUCCESS;
+};
+
+// Reads the file without a lock; writers replace it whole, so the read sees
+// one version of it. The descriptor's identity (device, inode, size,
+// modification time) is what a cache of parsed files would be checked by.
+Snapshot read_profile(LPCSTR file_name)
+{
+    Snapshot snapshot;
+    std::string path;
+    try {
+        path = profile_path(file_name);
+    } catch (const Win32Error& error) {
+        snapshot.error = error.code();
+        return snapshot;
+    }
+    UniqueFd file = io::open(path, O_RDONLY | O_NONBLOCK);
+    if (!file) {
+        const int error = errno;
+        snapshot.error = error == ENOENT ? missing_file_error(path)
+                                         : vh::profile::win32_error_from_errno(error, ERROR_READ_FAULT);
+        return snapshot;
+    }
+    struct stat info {};
+    if (!io::fstat(file.get(), info) || !S_ISREG(info.st_mode)) {
+        snapshot.error = ERROR_ACCESS_DENIED;
+        return snapshot;
+    }
+    std::string bytes;
+    if (!io::read_all(file.get(), bytes)) {
+        snapshot.error = vh::profile::win32_error_from_errno(errno, ERROR_READ_FAULT);
+        return snapshot;
+    }
+    snapshot.text = ProfileText(std::move(bytes));
+    return snapshot;
+}
+
+// ---- Replies --------------------------------------------------------------------
+
+// What a read placed in the caller's buffer: the count it returns, and
+// whether the reply was cut to fit.
+struct Reply {
+    DWORD count = 0;
+    bool truncated = false;
+};
+
+// Copies a value and a NUL; a value that does not fit is cut to size - 1
+// bytes. A buffer of size 0 is left alone.
+Reply copy_value(std::string_view value, LPSTR buffer, DWORD size)
+{
+    if (size == 0) {
+        return {0, true};
+    }
+    const std::size_t count = std::min<std::size_t>(value.size(), size - 1);
+    std::memcpy(buffer, value.data(), count);
+    buffer[count] = '\0';
+    return {static_cast<DWORD>(count), count < value.size()};
+}
+
+// Copies names, each followed by a NUL, and one more NUL after the last.
+// As on Windows, a list fits only with a byte to spare; otherwise its first
+// size - 2 bytes are copied (cutting the last name) and two NULs end it. An
+// empty list is a single NUL.
+Reply copy_list(const std::vector<std::string_view>& names, LPSTR buffer, DWORD size)
+{
+    std::string list;
+    for (const std::string_view name : names) {
+        list.append(name);
+        list.push_back('\0');
+    }
+    if (size == 0) {
+        return {0, true};
+    }
+    if (list.empty() || size == 1) {
+        buffer[0] = '\0';
+        return {0, !list.empty()};
+    }
+    if (list.size() + 2 <= size) {
+        std::memcpy(buffer, list.data(), list.size());
+        buffer[list.size()] = '\0';
+        return {static_cast<DWORD>(list.size()), false};
+    }
+    const DWORD count = size - 2;
+    std::memcpy(buffer, list.data(), count);
+    buffer[count] = '\0';
+    buffer[count + 1] = '\0';
+    return {count, true};
+}
+
+// The default a read falls back on: "" for null, without trailing spaces.
+std::string_view default_text(LPCSTR default_value)
+{
+    std::string_view text = default_value == nullptr ? "" : default_value;
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// ---- Writing --------------------------------------------------------------------
+
+// Removes a file when the scope is left before keep() is called.
+class RemoveOnFailure {
+public:
+    explicit RemoveOnFailure(std::string path) : m_path(std::move(path)) {}
+    ~RemoveOnFailure()
+    {
+        if (!m_path.empty()) {
+            io::remove(m_path);
+        }
+    }
+    RemoveOnFailure(const RemoveOnFailure&) = delete;
+    RemoveOnFailure& operator=(const RemoveOnFailure&) = delete;
+    void keep() noexcept { m_path.clear(); }
+
+private:
+    std::string m_path;
+};
+
+bool same_file(const struct stat& a, const struct stat& b) noexcept
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The file a write replaces: the path itself, or the file that a symbolic
+// link there points to, so that the link stays a link.
+std::string write_target(const std::string& path)
+{
+    struct stat info {};
+    if (!io::lstat(path, info) || !S_ISLNK(info.st_mode)) {
+        return path;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> target(::realpath(path.c_str(), nullptr), &std::free);
+    if (!target) {
+        throw_errno(ERROR_PATH_NOT_FOUND);
+    }
+    return target.get();
+}
+
+// The name of the new version while it is written: hidden, beside the file.
+// Only the holder of the file's lock uses it, so one name per file suffices;
+// a writer that died leaves at most that one file, which the next writer
+// replaces.
+std::string temporary_path(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
+    return directory + "/." + path.substr(slash + 1) + ".vhtmp";
+}
+
+// Writes bytes to a new file beside the one at path, with that file's owner
+// and permissions, makes it durable, and renames it over the file. On failure
+// the file at path is untouched and the new file is gone.
+void replace_file(const std::string& path, std::string_view bytes, const struct stat& original)
+{
+    const std::string temporary = temporary_path(path);
+    io::remove(temporary);
+    UniqueFd out = io::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (!out) {
+        throw_errno(ERROR_WRITE_FAULT);
+    }
+    RemoveOnFailure remove_temporary(temporary);
+    check(io::copy_owner_and_mode(out.get(), original));
+    check(io::write_all(out.get(), bytes));
+    check(io::sync(out.get()));
+    out.reset();
+    check(io::rename(temporary, path));
+    remove_temporary.keep();
+}
+
+// Makes a rename in the directory durable.
+void sync_directory(const std::string& path)
+{
+    const UniqueFd directory = io::open(directory_of(path), O_RDONLY | O_DIRECTORY);
+    if (!directory || (!io::sync(directory.get()) && errno != EINVAL)) {
+        throw_errno(ERROR_WRITE_FAULT);
+    }
+}
+
+// Applies edit to the file at path under the file's exclusive lock.
+// edit(const ProfileText&) returns the new bytes, or nothing when nothing
+// changes. A missing file is created when may_create is set (and removed
+// again if the write fails); otherwise it stays missing and the call
+// succeeds, as removing from it changes nothing. Throws Win32Error.
+template <typename Edit>
+void update_profile(const std::string& requested_path, bool may_create, const Edit& edit)
+{
+    const std::string path = write_target(requested_path);
+    for (int creation_races = 0;;) {
+        UniqueFd file = io::open(path, O_RDWR | O_NONBLOCK);
+        bool created = false;
+        if (!file && errno == ENOENT) {
+            if (!may_create) {
+                const DWORD error = missing_file_error(path);
+                if (error == ERROR_FILE_NOT_FOUND) {
+                    return;
+                }
+                throw Win32Error(error);
+            }
+            file = io::open(path, O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
+            if (!file && errno == EEXIST && ++creation_races < 100) {
+                continue;  // another writer created it first
+            }
+            if (!file && errno == ENOENT) {
+                throw Win32Error(ERROR_PATH_NOT_FOUND);
+            }
+            created = static_cast<bool>(file);
+        }
+        if (!file) {
+            throw_errno(ERROR_ACCESS_DENIED);
+        }
+        check(io::lock_exclusive(file.get()));
+        struct stat locked {};
+        struct stat current {};
+        check(io::fstat(file.get(), locked));
+        if (!S_ISREG(locked.st_mode)) {
+            throw Win32Error(ERROR_ACCESS_DENIED);
+        }
+        if (!io::stat(path, current) || !same_file(locked, current)) {
+            continue;  // replaced while we waited for the lock
+        }
+        RemoveOnFailure remove_created(created ? path : std::string());
+        std::string bytes;
+        if (!io::read_all(file.get(), bytes)) {
+            throw_errno(ERROR_READ_FAULT);
+        }
+        const std::optional<std::string> updated = edit(ProfileText(std::move(bytes)));
+        if (!updated) {
+            remove_created.keep();
+            return;
+        }
+        replace_file(path, *updated, locked);
+        remove_created.keep();
+        sync_directory(path);
+        return;
+    }
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
+                               LPCSTR file_name)
+{
+    try {
+        if (buffer == nullptr && size != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        const Snapshot file = read_profile(file_name);
+        DWORD error = file.error;
+        Reply reply;
+        if (section == nullptr) {
+            reply = copy_list(file.text.section_names(), buffer, size);
+        } else if (key == nullptr) {
+            if (error == ERROR_SUCCESS && !file.text.has_section(section)) {
+                error = ERROR_FILE_NOT_FOUND;
+            }
+            reply = copy_list(file.text.key_names(section), buffer, size);
+        } else if (const std::optional<std::string_view> value = file.text.find_value(section, key)) {
+            reply = copy_value(vh::profile::unquote(*value), buffer, size);
+        } else {
+            if (error == ERROR_SUCCESS) {
+                error = ERROR_FILE_NOT_FOUND;
+            }
+            reply = copy_value(default_text(default_value), buffer, size);
+        }
+        SetLastError(reply.truncated ? ERROR_MORE_DATA : error);
+        return reply.count;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        SetLastError(ERROR_READ_FAULT);
+    }
+    if (buffer != nullptr && size != 0) {
+        buffer[0] = '\0';
+    }
+    return 0;
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file_name)
+{
+    try {
+        if (section == nullptr) {
+            throw Win32Error(ERROR_FILE_NOT_FOUND);
+        }
+        // Windows always has its Windows directory; the stand-in makes its
+        // own on the first write there.
+        if (file_name == nullptr && !io::make_directories(windows_directory())) {
+            throw_errno(ERROR_PATH_NOT_FOUND);
+        }
+        if (key == nullptr) {
+            update_profile(profile_path(file_name), false,
+                           [&](const ProfileText& text) { return text.without_section(section); });
+        } else if (value == nullptr) {
+            update_profile(profile_path(file_name), false,
+                           [&](const ProfileText& text) { return text.without_key(section, key); });
+        } else {
+            // A name or value that would not read back as written is refused
+            // rather than stored as something else.
+            if (!vh::profile::is_writable_section(section) || !vh::profile::is_writable_entry(key, value)) {
+                throw Win32Error(ERROR_INVALID_PARAMETER);
+            }
+            update_profile(profile_path(file_name), true,
+                           [&](const ProfileText& text) { return text.with_value(section, key, value); });
+        }
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    } catch (const Win32Error& error) {
+        SetLastError(error.code());
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        SetLastError(ERROR_WRITE_FAULT);
+    }
+    return FALSE;
+}

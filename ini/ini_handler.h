@@ -1,0 +1,13 @@
+// iniHandler: one profile (INI) file, read and written through the
+// platform's profile functions.
+#pragma once
+
+#include "surface/interfaces.h"
+#include "surface/values.h"
+
+namespace vh {
+
+// A new iniHandler with one reference, bound to no file.
+ComPtr<_iniHandler> make_ini_handler();
+
+}  // namespace vh

@@ -1,0 +1,316 @@
+#include "platform/linux/profile_file.h"
+
+#include <algorithm>
+
+namespace vh::profile {
+
+namespace {
+
+constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+
+// True for the bytes that count as blanks around names and values: the
+// ASCII white space (tab to carriage return, space) and ^Z, the old end of
+// file marker that DOS-era files carry.
+bool is_blank(char c) noexcept
+{
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A';
+}
+
+char ascii_lower(char c) noexcept
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool has_line_break(std::string_view text) noexcept
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// True when a line (without its blanks) would open a section.
+bool opens_section(std::string_view line) noexcept
+{
+    return !line.empty() && line.front() == '[' && line.find(']') != std::string_view::npos;
+}
+
+}  // namespace
+
+bool same_name(std::string_view a, std::string_view b) noexcept
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
+std::string_view trim_blanks(std::string_view text) noexcept
+{
+    while (!text.empty() && is_blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && is_blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string_view unquote(std::string_view value) noexcept
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+bool is_writable_section(std::string_view section) noexcept
+{
+    return !has_line_break(section);
+}
+
+bool is_writable_entry(std::string_view key, std::string_view value) noexcept
+{
+    if (has_line_break(key) || has_line_break(value) || key.find('=') != std::string_view::npos) {
+        return false;
+    }
+    // "[a=b]" would open a section named "a=b".
+    const std::string_view trimmed_key = trim_blanks(key);
+    return trimmed_key.empty() || trimmed_key.front() != '[' ||
+           (trimmed_key.find(']') == std::string_view::npos && value.find(']') == std::string_view::npos);
+}
+
+ProfileText::ProfileText(std::string bytes) : m_bytes(std::move(bytes))
+{
+    std::size_t begin = std::string_view(m_bytes).starts_with(utf8_bom) ? utf8_bom.size() : 0;
+    while (begin < m_bytes.size()) {
+        const std::size_t newline = m_bytes.find('\n', begin);
+        const std::size_t next = newline == std::string::npos ? m_bytes.size() : newline + 1;
+        std::size_t end = newline == std::string::npos ? m_bytes.size() : newline;
+        if (end > begin && newline != std::string::npos && m_bytes[end - 1] == '\r') {
+            --end;
+        }
+        parse_line(begin, end, next);
+        begin = next;
+    }
+    if (!m_sections.empty()) {
+        m_sections.back().end = m_lines.size();
+    }
+}
+
+// Classifies one line and, for a header, closes the previous section and
+// opens the next.
+void ProfileText::parse_line(std::size_t begin, std::size_t end, std::size_t next)
+{
+    Line line;
+    line.begin = begin;
+    line.end = end;
+    line.next = next;
+    const std::string_view content = trim_blanks(std::string_view(m_bytes).substr(begin, end - begin));
+    if (opens_section(content)) {
+        line.kind = Kind::section;
+        line.name = span_of(trim_blanks(content.substr(1, content.rfind(']') - 1)));
+        if (!m_sections.empty()) {
+            m_sections.back().end = m_lines.size();
+        }
+        m_sections.push_back({line.name, m_lines.size(), m_lines.size() + 1});
+    } else if (const std::size_t equals = content.find('='); equals != std::string_view::npos) {
+        line.kind = Kind::entry;
+        line.name = span_of(trim_blanks(content.substr(0, equals)));
+        line.value = span_of(trim_blanks(content.substr(equals + 1)));
+        line.equals = span_of(content).pos + equals;
+    }
+    m_lines.push_back(line);
+}
+
+ProfileText::Span ProfileText::span_of(std::string_view part) const noexcept
+{
+    return {static_cast<std::size_t>(part.data() - m_bytes.data()), part.size()};
+}
+
+const ProfileText::Section* ProfileText::first_section(std::string_view name) const
+{
+    const std::string_view wanted = trim_blanks(name);
+    for (const Section& section : m_sections) {
+        if (same_name(text(section.name), wanted)) {
+            return &section;
+        }
+    }
+    return nullptr;
+}
+
+bool ProfileText::is_listed_key(const Line& line) const
+{
+    const std::string_view key = text(line.name);
+    return line.kind == Kind::entry && !key.empty() && key.front() != ';';
+}
+
+// The line break that new lines get: the file's first one, else CR LF.
+std::string_view ProfileText::line_break() const noexcept
+{
+    const std::size_t newline = m_bytes.find('\n');
+    if (newline != std::string::npos && (newline == 0 || m_bytes[newline - 1] != '\r')) {
+        return "\n";
+    }
+    return "\r\n";
+}
+
+std::optional<std::string_view> ProfileText::find_value(std::string_view section, std::string_view key) const
+{
+    const Section* found = first_section(section);
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view wanted = trim_blanks(key);
+    for (std::size_t i = found->header + 1; i < found->end; ++i) {
+        const Line& line = m_lines[i];
+        if (line.kind == Kind::entry && same_name(text(line.name), wanted)) {
+            return text(line.value);
+        }
+    }
+    return std::nullopt;
+}
+
+bool ProfileText::has_section(std::string_view section) const
+{
+    return first_section(section) != nullptr;
+}
+
+std::vector<std::string_view> ProfileText::section_names() const
+{
+    std::vector<std::string_view> names;
+    for (const Section& section : m_sections) {
+        if (section.name.size != 0) {
+            names.push_back(text(section.name));
+        }
+    }
+    return names;
+}
+
+std::vector<std::string_view> ProfileText::key_names(std::string_view section) const
+{
+    std::vector<std::string_view> names;
+    if (const Section* found = first_section(section)) {
+        for (std::size_t i = found->header + 1; i < found->end; ++i) {
+            if (is_listed_key(m_lines[i])) {
+                names.push_back(text(m_lines[i].name));
+            }
+        }
+    }
+    return names;
+}
+
+std::optional<std::string> ProfileText::with_value(std::string_view section, std::string_view key,
+                                                   std::string_view value) const
+{
+    const std::string_view key_name = trim_blanks(key);
+    std::string new_line = std::string(key_name) + "=" + std::string(value);
+    const Section* found = first_section(section);
+    if (found == nullptr) {
+        return appended_section(trim_blanks(section), new_line);
+    }
+    std::size_t last_key = found->header;
+    for (std::size_t i = found->header + 1; i < found->end; ++i) {
+        const Line& line = m_lines[i];
+        if (line.kind == Kind::entry && same_name(text(line.name), key_name)) {
+            std::string updated = replaced_value(line, value);
+            return updated == m_bytes ? std::nullopt : std::optional<std::string>(std::move(updated));
+        }
+        if (is_listed_key(line)) {
+            last_key = i;
+        }
+    }
+    return inserted_after(m_lines[last_key], new_line);
+}
+
+std::optional<std::string> ProfileText::without_key(std::string_view section, std::string_view key) const
+{
+    const std::string_view section_name = trim_blanks(section);
+    const std::string_view key_name = trim_blanks(key);
+    std::vector<Cut> cuts;
+    for (const Section& candidate : m_sections) {
+        if (!same_name(text(candidate.name), section_name)) {
+            continue;
+        }
+        for (std::size_t i = candidate.header + 1; i < candidate.end; ++i) {
+            const Line& line = m_lines[i];
+            if (line.kind == Kind::entry && same_name(text(line.name), key_name)) {
+                cuts.push_back({line.begin, line.next});
+            }
+        }
+    }
+    return without(cuts);
+}
+
+std::optional<std::string> ProfileText::without_section(std::string_view section) const
+{
+    const std::string_view section_name = trim_blanks(section);
+    std::vector<Cut> cuts;
+    for (const Section& candidate : m_sections) {
+        if (same_name(text(candidate.name), section_name)) {
+            const std::size_t end = candidate.end < m_lines.size() ? m_lines[candidate.end].begin : m_bytes.size();
+            cuts.push_back({m_lines[candidate.header].begin, end});
+        }
+    }
+    return without(cuts);
+}
+
+// The bytes with the line's value replaced; the line keeps its indentation,
+// the spelling of its key, the blanks around its "=" and its line break.
+std::string ProfileText::replaced_value(const Line& line, std::string_view value) const
+{
+    const std::size_t value_begin = line.value.size != 0 ? line.value.pos : line.equals + 1;
+    std::string out;
+    out.reserve(m_bytes.size() + value.size());
+    out.append(m_bytes, 0, value_begin);
+    out.append(value);
+    out.append(m_bytes, line.end);
+    return out;
+}
+
+// The bytes with new_line placed right after the given line. A last line
+// without a line break gets one first.
+std::string ProfileText::inserted_after(const Line& line, std::string_view new_line) const
+{
+    const std::string_view lf = line_break();
+    std::string out;
+    out.reserve(m_bytes.size() + new_line.size() + 2 * lf.size());
+    out.append(m_bytes, 0, line.next);
+    if (line.next == line.end) {
+        out.append(lf);
+    }
+    out.append(new_line);
+    out.append(lf);
+    out.append(m_bytes, line.next);
+    return out;
+}
+
+// The bytes with a new section holding new_line at the end of the file.
+std::string ProfileText::appended_section(std::string_view section, std::string_view new_line) const
+{
+    const std::string_view lf = line_break();
+    std::string out;
+    out.reserve(m_bytes.size() + section.size() + new_line.size() + 2 + 3 * lf.size());
+    out.append(m_bytes);
+    if (!m_lines.empty() && m_lines.back().next == m_lines.back().end) {
+        out.append(lf);
+    }
+    out.append("[").append(section).append("]").append(lf);
+    out.append(new_line).append(lf);
+    return out;
+}
+
+// The bytes without the given runs (in file order, not overlapping).
+std::optional<std::string> ProfileText::without(const std::vector<Cut>& cuts) const
+{
+    if (cuts.empty()) {
+        return std::nullopt;
+    }
+    std::string out;
+    out.reserve(m_bytes.size());
+    std::size_t kept_from = 0;
+    for (const Cut& cut : cuts) {
+        out.append(m_bytes, kept_from, cut.begin - kept_from);
+        kept_from = cut.end;
+    }
+    out.append(m_bytes, kept_from);
+    return out;
+}
+
+}  // namespace vh::profile

@@ -1,0 +1,159 @@
+#include "platform/linux/profile_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace vh::profile {
+
+void UniqueFd::reset(int fd) noexcept
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    m_fd = fd;
+}
+
+DWORD win32_error_from_errno(int error, DWORD fallback) noexcept
+{
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ELOOP:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return ERROR_DISK_FULL;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    default:
+        return fallback;
+    }
+}
+
+namespace io {
+
+namespace {
+
+// Repeats a call that a signal interrupted.
+template <typename Call>
+auto retrying(Call call)
+{
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+}  // namespace
+
+UniqueFd open(const std::string& path, int flags, mode_t mode) noexcept
+{
+    return UniqueFd(retrying([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
+}
+
+bool stat(const std::string& path, struct stat& info) noexcept
+{
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool lstat(const std::string& path, struct stat& info) noexcept
+{
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool fstat(int fd, struct stat& info) noexcept
+{
+    return ::fstat(fd, &info) == 0;
+}
+
+bool read_all(int fd, std::string& bytes)
+{
+    bytes.clear();
+    char chunk[65536];
+    for (;;) {
+        const ssize_t count = retrying([&] { return ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size())); });
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
+bool write_all(int fd, std::string_view bytes) noexcept
+{
+    while (!bytes.empty()) {
+        const ssize_t count = retrying([&] { return ::write(fd, bytes.data(), bytes.size()); });
+        if (count < 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+bool sync(int fd) noexcept
+{
+    return retrying([&] { return ::fsync(fd); }) == 0;
+}
+
+bool lock_exclusive(int fd) noexcept
+{
+    return retrying([&] { return ::flock(fd, LOCK_EX); }) == 0;
+}
+
+bool copy_owner_and_mode(int fd, const struct stat& like) noexcept
+{
+    // Only a privileged writer can give the file away; anyone else keeps
+    // the file as theirs, as an editor saving it would.
+    if (like.st_uid != ::geteuid() || like.st_gid != ::getegid()) {
+        (void)::fchown(fd, like.st_uid, like.st_gid);
+    }
+    return ::fchmod(fd, like.st_mode & 07777) == 0;
+}
+
+bool rename(const std::string& from, const std::string& to) noexcept
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool remove(const std::string& path) noexcept
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool make_directories(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) {
+            return true;
+        }
+    }
+}
+
+}  // namespace io
+
+}  // namespace vh::profile

@@ -1,0 +1,110 @@
+// The SQLite layer under the registry store.
+//
+// One owning type for the connection and one for a prepared statement; they
+// alone close and finalize. Every call that can fail inside SQLite (open,
+// prepare, step) passes through the few functions of registry_sqlite.cpp, so a
+// fault-injection switch added later has one place to hook. A failure becomes
+// a Failure carrying the Win32 status the registry function returns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vh::registry {
+
+// Ends a registry call early with the status it returns (store failures, and
+// the ordinary refusals such as "not found" or "access denied").
+class Failure {
+public:
+    explicit Failure(LSTATUS status) noexcept : m_status(status) {}
+    LSTATUS status() const noexcept { return m_status; }
+
+private:
+    LSTATUS m_status;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A read-only view of bytes bound to or read from a statement.
+struct ByteView {
+    const void* data = nullptr;
+    std::size_t size = 0;
+};
+
+// The open database file. Opening creates the file when it is missing and sets
+// the busy timeout; a file that cannot be opened gives ERROR_CANTOPEN.
+class Connection {
+public:
+    Connection(const std::string& path, int busy_timeout_ms);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* get() const noexcept { return m_db; }
+
+    // Runs SQL text of one or more statements whose rows are not needed
+    // (schema creation); prepared, run and finalized on the spot.
+    void execute(const char* sql);
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+class Statement;
+
+// One run of a prepared statement: parameters bound at the start, rows read
+// with next(); the statement is reset and its bindings cleared when the run
+// ends, so no run leaves a read transaction behind.
+class Run {
+public:
+    explicit Run(Statement& statement) noexcept : m_statement(&statement) {}
+    ~Run();
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    Run& bind(int index, std::int64_t number);
+    Run& bind(int index, ByteView bytes);  // a blob; a null data pointer binds an empty blob
+    Run& bind_null(int index);
+
+    // Steps once: true with a row ready, false when the statement is done.
+    bool next();
+    // Steps to the end, for statements whose rows do not matter.
+    void finish();
+
+    std::int64_t integer(int column) const;
+    bool is_null(int column) const;
+    // The column's bytes, valid until the next step.
+    ByteView blob(int column) const;
+
+private:
+    Statement* m_statement;
+};
+
+// A statement prepared once for its connection and run again and again.
+class Statement {
+public:
+    Statement(Connection& connection, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Run run() noexcept { return Run(*this); }
+
+private:
+    friend class Run;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// The status a failing SQLite result code stands for; `writing` tells a
+// failed write (ERROR_CANTWRITE) from a failed read (ERROR_CANTREAD).
+LSTATUS status_from_sqlite(int result, bool writing) noexcept;
+
+}  // namespace vh::registry

@@ -1,0 +1,127 @@
+// The registry store: keys and values in one SQLite database file.
+//
+// The store knows keys by number and names in their folded form; paths,
+// handles, access masks and code pages belong to registry.cpp. Every member
+// runs inside a Transaction that the caller holds, and reports a failure as a
+// Failure carrying the Win32 status (see registry_sqlite.h). Members that
+// change a key's subkeys or values also bump that key's change counter, by
+// which open listings notice the change, in this process or another.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/registry_sqlite.h"
+
+namespace vh::registry {
+
+// A key or value name: the text as its creator spelled it, and the folded
+// form it is compared and sorted by (upper-cased UTF-16, each code unit most
+// significant byte first, so that byte order is code-unit order).
+struct Name {
+    std::u16string text;
+    Bytes folded;
+};
+
+// Folds a name with the platform's case mapping (CharUpperBuffW).
+Name make_name(std::u16string text);
+
+// What the store holds about a key itself.
+struct KeyState {
+    std::int64_t id = 0;
+    std::int64_t parent = 0;  // 0 for a root
+    DWORD denied = 0;         // VH_KEY_DENY_READ | VH_KEY_DENY_WRITE
+    std::int64_t version = 0; // change counter of the key's subkeys and values
+};
+
+struct SubkeyRow {
+    std::int64_t id = 0;
+    std::u16string name;
+};
+
+struct SubkeyDetails {
+    std::optional<std::u16string> class_text;
+    std::int64_t written = 0;  // last change, in FILETIME ticks
+};
+
+struct ValueRow {
+    std::u16string name;
+    Bytes folded;
+    DWORD type = 0;
+    std::uint32_t size = 0;
+};
+
+struct ValueData {
+    DWORD type = 0;
+    Bytes data;
+};
+
+class Store {
+public:
+    static constexpr int root_count = 4;
+    static constexpr std::int64_t root_id(int index) { return index + 1; }
+
+    // Opens the store file, creating it and its schema when new. A file that
+    // cannot be opened gives ERROR_CANTOPEN; one that is not a store, or that
+    // a newer release wrote (a schema version above ours), gives ERROR_BADDB.
+    explicit Store(const std::string& path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+    // One transaction: a read sees one consistent state of the store; a write
+    // takes the store's write lock at once (waiting up to the busy timeout)
+    // and is undone unless committed.
+    class Transaction {
+    public:
+        enum class Kind { read, write };
+        Transaction(Store& store, Kind kind);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit();
+
+    private:
+        Store& m_store;
+        bool m_open = false;
+    };
+
+    std::optional<KeyState> key(std::int64_t id);
+    std::optional<KeyState> child(const KeyState& parent, const Name& name);
+    // Creates a subkey (keeping the class text, when one is given).
+    KeyState add_child(const KeyState& parent, const Name& name, const std::u16string* class_text);
+    bool has_children(std::int64_t id);
+    // Removes a key that has no subkeys, with its values.
+    void remove_key(const KeyState& key);
+    void set_denied(std::int64_t id, DWORD denied);
+
+    // Subkeys sorted by folded name.
+    std::vector<SubkeyRow> subkeys(std::int64_t id);
+    std::optional<SubkeyDetails> subkey_details(std::int64_t id);
+
+    // Values in the order they were first created.
+    std::vector<ValueRow> values(std::int64_t key);
+    std::optional<ValueData> value(std::int64_t key, const Bytes& folded);
+    // Sets a value's type and data; a new value goes after the existing ones,
+    // an existing one keeps its place and the spelling of its name.
+    void put_value(std::int64_t key, const Name& name, DWORD type, ByteView data);
+    // False when there was no such value.
+    bool remove_value(std::int64_t key, const Bytes& folded);
+
+private:
+    struct Statements;
+
+    void open_schema();
+    void touch(std::int64_t id);
+
+    std::string m_path;
+    Connection m_db;
+    std::unique_ptr<Statements> m_sql;
+};
+
+}  // namespace vh::registry

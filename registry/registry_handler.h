@@ -1,0 +1,13 @@
+// RegistryHandler: registry keys and values through the platform's
+// registry functions.
+#pragma once
+
+#include "surface/interfaces.h"
+#include "surface/values.h"
+
+namespace vh {
+
+// A new RegistryHandler with one reference.
+ComPtr<_RegistryHandler> make_registry_handler();
+
+}  // namespace vh

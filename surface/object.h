@@ -1,0 +1,85 @@
+// The common base of the component's objects: reference counting,
+// QueryInterface, and IDispatch served from the interface's member table.
+#pragma once
+
+#include <atomic>
+
+#include "platform/win32.h"
+#include "surface/dispatch.h"
+#include "surface/interfaces.h"
+#include "surface/members.h"
+
+namespace vh {
+
+// What keeps the module loaded: live objects and locks on class objects.
+namespace module {
+void object_created() noexcept;
+void object_destroyed() noexcept;
+void lock(bool locked) noexcept;
+// True while any object is alive or any class object is locked.
+bool in_use() noexcept;
+}  // namespace module
+
+template <class Interface>
+class DispatchObject : public Interface {
+public:
+    DispatchObject(const DispatchObject&) = delete;
+    DispatchObject& operator=(const DispatchObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == InterfaceId<Interface>::value) {
+            *object = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --m_references;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        return dispatch::type_info_count(table_of<Interface>(), count);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    {
+        return dispatch::type_info(table_of<Interface>(), index, lcid, info);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override
+    {
+        return dispatch::ids_of_names(table_of<Interface>(), riid, names, count, ids);
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* arg_error) override
+    {
+        return dispatch::invoke(table_of<Interface>(), this, member, riid, flags, params, result, excep,
+                                arg_error);
+    }
+
+protected:
+    DispatchObject() noexcept { module::object_created(); }
+    virtual ~DispatchObject() { module::object_destroyed(); }
+
+private:
+    std::atomic<ULONG> m_references{1};
+};
+
+}  // namespace vh
