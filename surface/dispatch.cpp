@@ -126,6 +126,7 @@ HRESULT prepare(const Param& param, VARIANT* arg, Prepared& out)
             out.slot = &out.value.get();
         } else {
             out.value.get().vt = type;
+            out.value.get().llVal = 0;
             out.slot = param.kind == Kind::string ? static_cast<void*>(&out.value.get().bstrVal)
                                                   : static_cast<void*>(&out.value.get().lVal);
         }

@@ -54,9 +54,9 @@ bool equals_ignoring_case(const char* text, const char* lower_expected)
 UINT read_ansi_code_page()
 {
     const char* choice = std::getenv("VORNHALL_CODEPAGE");
-    if (choice != nullptr && (equals_ignoring_case(choice, "1252") ||
-                              equals_ignoring_case(choice, "windows-1252") ||
-                              equals_ignoring_case(choice, "cp1252"))) {
+    if (choice != nullptr &&
+        (equals_ignoring_case(choice, "1252") || equals_ignoring_case(choice, "windows-1252") ||
+         equals_ignoring_case(choice, "cp1252"))) {
         return CP_1252;
     }
     return CP_UTF8;
@@ -109,8 +109,14 @@ private:
     bool m_full = false;
 };
 
-bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool is_low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool is_high_surrogate(char16_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // Encodes UTF-16 as UTF-8. Returns false (nothing more written) at a lone
 // surrogate when `strict`.
@@ -264,7 +270,8 @@ UINT GetACP()
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR bytes,
                         int byte_capacity, LPCSTR default_char, BOOL* used_default)
 {
-    if (wide == nullptr || wide_length == 0 || byte_capacity < 0 || (bytes == nullptr && byte_capacity != 0)) {
+    if (wide == nullptr || wide_length == 0 || byte_capacity < 0 ||
+        (bytes == nullptr && byte_capacity != 0)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
     if (wide_length < 0) {
@@ -305,7 +312,8 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_leng
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR bytes, int byte_length, LPWSTR wide,
                         int wide_capacity)
 {
-    if (bytes == nullptr || byte_length == 0 || wide_capacity < 0 || (wide == nullptr && wide_capacity != 0)) {
+    if (bytes == nullptr || byte_length == 0 || wide_capacity < 0 ||
+        (wide == nullptr && wide_capacity != 0)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
     if (byte_length < 0) {

@@ -16,11 +16,11 @@
 // text is decoded, so nothing fails on bytes that are not valid UTF-8. The
 // format and the edits are in profile_file.h; every system call that touches
 // a file goes through profile_io.h.
+#include <fcntl.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <optional>
@@ -100,7 +100,7 @@ DWORD missing_file_error(const std::string& path)
 {
     struct stat info {};
     return io::stat(directory_of(path), info) && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                      : ERROR_PATH_NOT_FOUND;
+                                                                       : ERROR_PATH_NOT_FOUND;
 }
 
 // ---- Reading ------------------------------------------------------------------

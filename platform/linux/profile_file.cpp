@@ -36,9 +36,9 @@ bool opens_section(std::string_view line) noexcept
 
 bool same_name(std::string_view a, std::string_view b) noexcept
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return ascii_lower(x) == ascii_lower(y);
+           });
 }
 
 std::string_view trim_blanks(std::string_view text) noexcept
@@ -54,7 +54,8 @@ std::string_view trim_blanks(std::string_view text) noexcept
 
 std::string_view unquote(std::string_view value) noexcept
 {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
         return value.substr(1, value.size() - 2);
     }
     return value;
@@ -244,7 +245,8 @@ std::optional<std::string> ProfileText::without_section(std::string_view section
     std::vector<Cut> cuts;
     for (const Section& candidate : m_sections) {
         if (same_name(text(candidate.name), section_name)) {
-            const std::size_t end = candidate.end < m_lines.size() ? m_lines[candidate.end].begin : m_bytes.size();
+            const std::size_t end =
+                candidate.end < m_lines.size() ? m_lines[candidate.end].begin : m_bytes.size();
             cuts.push_back({m_lines[candidate.header].begin, end});
         }
     }

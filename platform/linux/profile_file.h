@@ -92,9 +92,9 @@ private:
     };
     enum class Kind { other, section, entry };
     struct Line {
-        std::size_t begin = 0;   // first byte
-        std::size_t end = 0;     // past the text, before the line break
-        std::size_t next = 0;    // past the line break: the next line's begin
+        std::size_t begin = 0;  // first byte
+        std::size_t end = 0;    // past the text, before the line break
+        std::size_t next = 0;   // past the line break: the next line's begin
         Kind kind = Kind::other;
         Span name;               // a section's name or an entry's key
         Span value;              // an entry's value

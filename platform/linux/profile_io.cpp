@@ -1,9 +1,9 @@
 #include "platform/linux/profile_io.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace vh::profile {
 
@@ -18,30 +18,30 @@ void UniqueFd::reset(int fd) noexcept
 DWORD win32_error_from_errno(int error, DWORD fallback) noexcept
 {
     switch (error) {
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ELOOP:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case ETXTBSY:
-        return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    default:
-        return fallback;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case ETXTBSY:
+            return ERROR_ACCESS_DENIED;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        default:
+            return fallback;
     }
 }
 
@@ -88,7 +88,8 @@ bool read_all(int fd, std::string& bytes)
     bytes.clear();
     char chunk[65536];
     for (;;) {
-        const ssize_t count = retrying([&] { return ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size())); });
+        const ssize_t count =
+            retrying([&] { return ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size())); });
         if (count < 0) {
             return false;
         }
@@ -143,7 +144,7 @@ bool remove(const std::string& path) noexcept
 
 bool make_directories(const std::string& path)
 {
-    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
         if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
             return false;

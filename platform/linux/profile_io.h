@@ -8,10 +8,10 @@
 // leaves the reason in errno. Interrupted calls are repeated.
 #pragma once
 
-#include <string>
-#include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <string>
+#include <string_view>
 
 #include "platform/win32.h"
 

@@ -76,22 +76,10 @@ Connection::~Connection() { sqlite3_close_v2(m_db); }
 void Connection::execute(const char* sql)
 {
     while (sql != nullptr && *sql != '\0') {
-        sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
-        const int prepared = prepare_statement(m_db, sql, &stmt, &tail);
-        if (prepared != SQLITE_OK) {
-            fail(prepared, true);
-        }
-        if (stmt == nullptr) {  // only white space or a comment was left
-            break;
-        }
-        int result = SQLITE_ROW;
-        while (result == SQLITE_ROW) {
-            result = step_statement(stmt);
-        }
-        sqlite3_finalize(stmt);
-        if (result != SQLITE_DONE) {
-            fail(result, true);
+        Statement statement(*this, sql, &tail);
+        if (!statement.empty()) {  // only white space or a comment may be left
+            statement.run().finish();
         }
         sql = tail;
     }
@@ -99,13 +87,11 @@ void Connection::execute(const char* sql)
 
 // ---- Statement and Run ------------------------------------------------------------
 
-Statement::Statement(Connection& connection, const char* sql)
+Statement::Statement(Connection& connection, const char* sql, const char** tail)
 {
-    const int result = prepare_statement(connection.get(), sql, &m_stmt, nullptr);
+    const int result = prepare_statement(connection.get(), sql, &m_stmt, tail);
     if (result != SQLITE_OK) {
-        sqlite3_finalize(m_stmt);
-        m_stmt = nullptr;
-        fail(result, false);
+        fail(result, false);  // a failed prepare leaves no statement behind
     }
 }
 

@@ -51,7 +51,7 @@ public:
     sqlite3* get() const noexcept { return m_db; }
 
     // Runs SQL text of one or more statements whose rows are not needed
-    // (schema creation); prepared, run and finalized on the spot.
+    // (pragmas, schema creation), each prepared and run once.
     void execute(const char* sql);
 
 private:
@@ -91,12 +91,16 @@ private:
 // A statement prepared once for its connection and run again and again.
 class Statement {
 public:
-    Statement(Connection& connection, const char* sql);
+    // Prepares the first statement of `sql`; `tail`, when given, receives
+    // where the next one starts.
+    Statement(Connection& connection, const char* sql, const char** tail = nullptr);
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
     Run run() noexcept { return Run(*this); }
+    // True when the text held no statement (white space or a comment).
+    bool empty() const noexcept { return m_stmt == nullptr; }
 
 private:
     friend class Run;

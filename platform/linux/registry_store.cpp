@@ -70,9 +70,9 @@ constexpr const char* schema_sql = R"sql(
 std::int64_t filetime_now()
 {
     using namespace std::chrono;
-    constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
+    constexpr std::int64_t ticks_1601_to_1970 = 11644473600LL * 10000000LL;
     const auto since_1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return (seconds_1601_to_1970 * 1000000000LL + since_1970) / 100;
+    return ticks_1601_to_1970 + since_1970 / 100;
 }
 
 Bytes utf16_bytes(const std::u16string& text)

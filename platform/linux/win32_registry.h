@@ -38,6 +38,9 @@ constexpr DWORD REG_LINK = 6;
 constexpr DWORD REG_MULTI_SZ = 7;
 constexpr DWORD REG_QWORD = 11;
 
+// RegSetValueExA's answer to a null data pointer with a non-zero size.
+constexpr DWORD ERROR_NOACCESS = 998;
+
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;

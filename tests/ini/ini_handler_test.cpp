@@ -202,17 +202,17 @@ TEST_F(IniHandlerTest, ListingsKeepTheFileOrderAndDuplicates)
 TEST_F(IniHandlerTest, ListingThatDoesNotFitEndsWithItsLastNameCut)
 {
     ASSERT_EQ(bind(path("a.ini")), S_OK);
-    // 30 sections of 9 characters take 300 bytes with their NULs; 253 fit:
-    // 25 whole names (250 bytes) and 3 characters of the 26th.
+    // 30 sections of 12 characters take 13 bytes each with their NULs;
+    // 253 fit: 19 whole names (247 bytes) and 6 bytes of the 20th.
     std::string content;
     for (int i = 0; i < 30; ++i) {
-        content += "[section" + std::string(1, static_cast<char>('a' + i % 26)) + "]\r\n";
+        content += "[section-" + std::to_string(1000 + i) + "]\r\n";
     }
     write_file(dir.file("a.ini"), content);
     const auto listed = sections();
-    ASSERT_EQ(listed.size(), 26u);
-    EXPECT_EQ(listed[24], u"sectiony");
-    EXPECT_EQ(listed[25], u"sec");
+    ASSERT_EQ(listed.size(), 20u);
+    EXPECT_EQ(listed[18], u"section-1018");
+    EXPECT_EQ(listed[19], u"sectio");
     // The same reply through GetValue counts 253 bytes.
     EXPECT_EQ(get(Bstr(), Bstr(u"")).size(), 253u);
 }

@@ -1,1 +1,885 @@
+// Conformance rows for the ANSI registry functions.
+//
+// Each case is a row: the call's arguments, the status it must return and
+// what it must leave in every output. Buffers are filled with a sentinel
+// before each call so that a row shows which bytes a call wrote and which it
+// left, and sizes are tried at "exactly fits" and "one short". The rows use
+// only the nine Windows functions, below HKEY_CURRENT_USER\Software\Vornhall
+// Conformance, so that they can be built against the real advapi32 as well.
+// Everything that needs the stand-in itself (refusals set on keys, the count
+// of open handles, the store file) sits apart, in the last part of the file.
+#include <sqlite3.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr char base_path[] = "Software\\Vornhall Conformance";
+constexpr std::uint8_t sentinel = 0xBD;
+constexpr DWORD no_type = 0xDEADBEEF;
+const HKEY no_key = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0xBAD0));
+
+// A buffer of `capacity` bytes filled with the sentinel, with a margin after
+// it that shows any write past the capacity.
+class Buffer {
+public:
+    explicit Buffer(std::size_t capacity) : m_bytes(capacity + 8, sentinel) {}
+    char* text() { return reinterpret_cast<char*>(m_bytes.data()); }
+    BYTE* data() { return m_bytes.data(); }
+    // The buffer starts with `expected` and is the sentinel after it.
+    bool holds(std::string_view expected) const
+    {
+        if (!expected.empty() && std::memcmp(m_bytes.data(), expected.data(), expected.size()) != 0) {
+            return false;
+        }
+        for (std::size_t i = expected.size(); i < m_bytes.size(); ++i) {
+            if (m_bytes[i] != sentinel) {
+                return false;
+            }
+        }
+        return true;
+    }
+    bool untouched() const { return holds({}); }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
+
+HKEY create(HKEY parent, const char* path, DWORD* disposition = nullptr)
+{
+    HKEY key = nullptr;
+    const LSTATUS status =
+        RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition);
+    EXPECT_EQ(status, ERROR_SUCCESS) << path;
+    return key;
+}
+
+void set_bytes(HKEY key, const char* name, DWORD type, std::string_view bytes)
+{
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS)
+        << name;
+}
+
+// A string value with its terminating zero.
+void set_text(HKEY key, const char* name, const char* text)
+{
+    set_bytes(key, name, REG_SZ, std::string_view(text, std::strlen(text) + 1));
+}
+
+// The text of a REG_SZ value ("<status N>" when it cannot be read).
+std::string text_of(HKEY key, const char* name)
+{
+    char buffer[256] = {};
+    DWORD size = sizeof(buffer) - 1;
+    const LSTATUS status = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    return status == ERROR_SUCCESS ? std::string(buffer) : "<status " + std::to_string(status) + ">";
+}
+
+std::vector<std::string> subkey_names(HKEY key)
+{
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[300];
+        DWORD length = sizeof(name);
+        const LSTATUS status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+            return names;
+        }
+        names.emplace_back(name, length);
+    }
+}
+
+std::vector<std::string> value_names(HKEY key)
+{
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[300];
+        DWORD length = sizeof(name);
+        const LSTATUS status = RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+            return names;
+        }
+        names.emplace_back(name, length);
+    }
+}
+
+// Removes every subkey of a key, deepest first.
+void delete_tree(HKEY key)
+{
+    char name[300];
+    DWORD length = sizeof(name);
+    while (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        HKEY child = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, &child), ERROR_SUCCESS);
+        delete_tree(child);
+        RegCloseKey(child);
+        ASSERT_EQ(RegDeleteKeyA(key, name), ERROR_SUCCESS) << name;
+        length = sizeof(name);
+    }
+}
+
+// The stand-in reads its store from the file this names; each test gets its own.
+void use_store(const std::string& file) { setenv("VORNHALL_REGISTRY", file.c_str(), 1); }
+
+class RegistryTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        use_store(m_dir.file("registry.db"));
+        m_base = create(HKEY_CURRENT_USER, base_path);
+        ASSERT_NE(m_base, nullptr);
+    }
+    void TearDown() override
+    {
+        delete_tree(m_base);
+        RegCloseKey(m_base);
+        RegDeleteKeyA(HKEY_CURRENT_USER, base_path);
+    }
+
+    vh::test::TempDir m_dir;
+    HKEY m_base = nullptr;
+};
+
+// ---- Opening ------------------------------------------------------------------------
+
+TEST_F(RegistryTest, OpenFollowsPathsAsWindowsParsesThem)
+{
+    set_text(m_base, "Marker", "base");
+    const HKEY sub = create(m_base, "Sub");
+    set_text(sub, "Marker", "sub");
+    const HKEY deep = create(sub, "Deep");
+    set_text(deep, "Marker", "deep");
+    RegCloseKey(deep);
+    RegCloseKey(sub);
+
+    struct Row {
+        const char* path;
+        LSTATUS status;
+        const char* marker;  // the key reached, by its Marker value
+    };
+    const Row rows[] = {
+        {"Sub", ERROR_SUCCESS, "sub"},
+        {"sUB\\dEEP", ERROR_SUCCESS, "deep"},  // names compare without regard to case
+        {"Sub\\", ERROR_SUCCESS, "sub"},       // a trailing "\" names no extra part
+        {"Sub\\Deep\\\\", ERROR_SUCCESS, "deep"},
+        {"Sub\\\\Deep", ERROR_SUCCESS, "deep"},  // nor does a doubled one inside
+        {"", ERROR_SUCCESS, "base"},             // an empty path: the key itself, on a new handle
+        {"Missing", ERROR_FILE_NOT_FOUND, nullptr},
+        {"Sub\\Missing", ERROR_FILE_NOT_FOUND, nullptr},
+        {"Missing\\Deep", ERROR_FILE_NOT_FOUND, nullptr},
+        {"Deep", ERROR_FILE_NOT_FOUND, nullptr},  // paths are relative to the parent only
+        {"\\Sub", ERROR_BAD_PATHNAME, nullptr},
+        {"\\", ERROR_BAD_PATHNAME, nullptr},
+    };
+    for (const Row& row : rows) {
+        HKEY key = no_key;
+        EXPECT_EQ(RegOpenKeyExA(m_base, row.path, 0, KEY_READ, &key), row.status) << row.path;
+        if (row.status == ERROR_SUCCESS) {
+            EXPECT_NE(key, m_base) << row.path;
+            EXPECT_EQ(text_of(key, "Marker"), row.marker) << row.path;
+            EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS) << row.path;
+        } else {
+            EXPECT_EQ(key, nullptr) << row.path;  // a failed open clears the handle variable
+        }
+    }
+}
+
+TEST_F(RegistryTest, OpenOfPredefinedKeysAndBadArguments)
+{
+    HKEY key = no_key;
+    // Documented for HKEY_CLASSES_ROOT with an empty path: the same value back.
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(key, HKEY_CLASSES_ROOT);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, base_path, 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+    key = no_key;
+    EXPECT_EQ(RegOpenKeyExA(nullptr, "", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(key, no_key);  // a null parent leaves the variable alone
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "\\Software", 0, KEY_READ, &key), ERROR_BAD_PATHNAME);
+}
+
+// ---- Creating --------------------------------------------------------------------------
+
+TEST_F(RegistryTest, CreateMakesEveryMissingKeyAndReportsWhich)
+{
+    struct Row {
+        const char* path;
+        LSTATUS status;
+        DWORD disposition;
+    };
+    const std::string long_name(255, 'n');
+    const std::string too_long(256, 'n');
+    const Row rows[] = {
+        {"A\\B\\C", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {"A\\B\\C", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
+        {"a\\b\\c", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
+        {"A\\B\\D", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {"Trail\\\\", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {"Dbl\\\\Inner", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {"", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
+        {"\\Lead", ERROR_BAD_PATHNAME, no_type},
+        {long_name.c_str(), ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {too_long.c_str(), ERROR_INVALID_PARAMETER, no_type},
+    };
+    for (const Row& row : rows) {
+        HKEY key = nullptr;
+        DWORD disposition = no_type;
+        EXPECT_EQ(RegCreateKeyExA(m_base, row.path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+                  row.status)
+            << row.path;
+        EXPECT_EQ(disposition, row.disposition) << row.path;
+        if (row.status == ERROR_SUCCESS) {
+            EXPECT_NE(key, m_base);
+            RegCloseKey(key);
+        }
+    }
+    EXPECT_EQ(subkey_names(m_base), (std::vector<std::string>{"A", "Dbl", long_name, "Trail"}));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(m_base, "A\\B", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(subkey_names(key), (std::vector<std::string>{"C", "D"}));
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExA(m_base, "Dbl", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(subkey_names(key), (std::vector<std::string>{"Inner"}));
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, NamesKeepTheCaseTheyWereCreatedWith)
+{
+    RegCloseKey(create(m_base, "CaseKept"));
+    DWORD disposition = 0;
+    RegCloseKey(create(m_base, "CASEKEPT", &disposition));
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    EXPECT_EQ(subkey_names(m_base), (std::vector<std::string>{"CaseKept"}));
+
+    // Setting a value under another spelling replaces its data, not its name or place.
+    set_text(m_base, "Keep", "one");
+    set_text(m_base, "After", "x");
+    set_text(m_base, "KEEP", "two");
+    EXPECT_EQ(value_names(m_base), (std::vector<std::string>{"Keep", "After"}));
+    EXPECT_EQ(text_of(m_base, "kEEp"), "two");
+}
+
+// ---- Removing --------------------------------------------------------------------------
+
+TEST_F(RegistryTest, DeleteKeyRefusesSubkeysAndTakesValuesAlong)
+{
+    RegCloseKey(create(m_base, "Parent\\Child"));
+    const HKEY valued = create(m_base, "Valued");
+    set_text(valued, "V", "data");
+    RegCloseKey(valued);
+
+    struct Row {
+        const char* path;
+        LSTATUS status;
+    };
+    const Row rows[] = {
+        {"Parent", ERROR_ACCESS_DENIED},  // it has a subkey
+        {"Missing", ERROR_FILE_NOT_FOUND},
+        {"\\Parent", ERROR_BAD_PATHNAME},
+        {"parent\\CHILD", ERROR_SUCCESS},
+        {"Parent\\Child", ERROR_FILE_NOT_FOUND},
+        {"Parent", ERROR_SUCCESS},
+        {"Valued", ERROR_SUCCESS},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(RegDeleteKeyA(m_base, row.path), row.status) << row.path;
+    }
+    EXPECT_EQ(RegDeleteKeyA(m_base, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(subkey_names(m_base).empty());
+
+    const HKEY again = create(m_base, "Valued");
+    EXPECT_EQ(RegQueryValueExA(again, "V", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(again);
+}
+
+TEST_F(RegistryTest, DeleteValue)
+{
+    set_text(m_base, "Gone", "x");
+    EXPECT_EQ(RegDeleteValueA(m_base, "GONE"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(m_base, "Gone"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueA(m_base, "Never"), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(value_names(m_base).empty());
+}
+
+TEST_F(RegistryTest, HandleToARemovedKeyReportsKeyDeleted)
+{
+    const HKEY doomed = create(m_base, "Doomed");
+    ASSERT_EQ(RegDeleteKeyA(m_base, "Doomed"), ERROR_SUCCESS);
+    RegCloseKey(create(m_base, "Doomed"));  // a new key of that name is another key
+
+    char name[16];
+    DWORD length = sizeof(name);
+    DWORD size = 4;
+    BYTE data[4] = {};
+    HKEY key = nullptr;
+    EXPECT_EQ(RegQueryValueExA(doomed, "V", nullptr, nullptr, data, &size), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegSetValueExA(doomed, "V", 0, REG_BINARY, data, 1), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegDeleteValueA(doomed, "V"), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegEnumKeyExA(doomed, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegEnumValueA(doomed, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegOpenKeyExA(doomed, "", 0, KEY_READ, &key), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCreateKeyExA(doomed, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_KEY_DELETED);
+    EXPECT_EQ(RegDeleteKeyA(doomed, ""), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(doomed), ERROR_SUCCESS);
+    EXPECT_EQ(subkey_names(m_base), (std::vector<std::string>{"Doomed"}));
+}
+
+TEST_F(RegistryTest, ClosingTwiceAndUnknownHandles)
+{
+    const HKEY key = create(m_base, "Once");
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);  // predefined keys stay usable
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, base_path, 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+
+    // A closed handle is no longer a handle for any function.
+    DWORD size = 0;
+    char name[8];
+    DWORD length = sizeof(name);
+    HKEY opened = nullptr;
+    EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegOpenKeyExA(key, "", 0, KEY_READ, &opened), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegDeleteKeyA(key, "x"), ERROR_INVALID_HANDLE);
+}
+
+// ---- Listings -------------------------------------------------------------------------------
+
+TEST_F(RegistryTest, SubkeysComeSortedWithoutRegardToCase)
+{
+    for (const char* name : {"b", "A", "c", "B2", "a1"}) {
+        RegCloseKey(create(m_base, name));
+    }
+    EXPECT_EQ(subkey_names(m_base), (std::vector<std::string>{"A", "a1", "b", "B2", "c"}));
+}
+
+TEST_F(RegistryTest, ValuesComeInTheOrderTheyWereCreated)
+{
+    for (const char* name : {"A", "C", "D", "B"}) {
+        set_text(m_base, name, "x");
+    }
+    EXPECT_EQ(value_names(m_base), (std::vector<std::string>{"A", "C", "D", "B"}));
+    // Removed and set again, a value goes last.
+    ASSERT_EQ(RegDeleteValueA(m_base, "C"), ERROR_SUCCESS);
+    set_text(m_base, "C", "y");
+    EXPECT_EQ(value_names(m_base), (std::vector<std::string>{"A", "D", "B", "C"}));
+}
+
+TEST_F(RegistryTest, ListingSeesChangesMadeBetweenSteps)
+{
+    RegCloseKey(create(m_base, "A"));
+    RegCloseKey(create(m_base, "C"));
+    char name[8];
+    DWORD length = sizeof(name);
+    ASSERT_EQ(RegEnumKeyExA(m_base, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "A");
+    RegCloseKey(create(m_base, "B"));
+    length = sizeof(name);
+    ASSERT_EQ(RegEnumKeyExA(m_base, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "B");
+
+    set_text(m_base, "one", "1");
+    set_text(m_base, "two", "2");
+    length = sizeof(name);
+    ASSERT_EQ(RegEnumValueA(m_base, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "one");
+    ASSERT_EQ(RegDeleteValueA(m_base, "one"), ERROR_SUCCESS);
+    length = sizeof(name);
+    EXPECT_EQ(RegEnumValueA(m_base, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(RegistryTest, EnumKeyBuffersExactlyFittingOneShortAndPastTheEnd)
+{
+    RegCloseKey(create(m_base, "A"));
+    HKEY classed = nullptr;
+    char class_one[] = "1";
+    ASSERT_EQ(RegCreateKeyExA(m_base, "B2", 0, class_one, 0, KEY_ALL_ACCESS, nullptr, &classed, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(classed);
+
+    struct Row {
+        DWORD index;
+        DWORD capacity;        // of the name buffer
+        DWORD class_capacity;  // 0: no class buffer
+        LSTATUS status;
+        DWORD length;          // the name length variable afterwards
+        std::string_view name; // the name buffer afterwards ("" when untouched)
+        DWORD class_length;
+        std::string_view class_bytes;
+    };
+    using namespace std::string_view_literals;
+    const Row rows[] = {
+        {1, 3, 0, ERROR_SUCCESS, 2, "B2\0"sv, 0, {}},   // exactly fits, terminator included
+        {1, 2, 0, ERROR_MORE_DATA, 2, {}, 0, {}},       // one short: nothing copied, length kept
+        {1, 0, 0, ERROR_MORE_DATA, 0, {}, 0, {}},
+        {1, 3, 2, ERROR_SUCCESS, 2, "B2\0"sv, 1, "1\0"sv},
+        {1, 3, 1, ERROR_MORE_DATA, 3, {}, 1, {}},       // the class one short spoils the whole call
+        {0, 2, 2, ERROR_SUCCESS, 1, "A\0"sv, 0, "\0"sv},  // no class: empty text
+        {2, 9, 9, ERROR_NO_MORE_ITEMS, 9, {}, 9, {}},   // past the end: everything as it was
+        {100, 9, 0, ERROR_NO_MORE_ITEMS, 9, {}, 0, {}},
+    };
+    for (const Row& row : rows) {
+        Buffer name(row.capacity);
+        Buffer class_text(row.class_capacity);
+        DWORD length = row.capacity;
+        DWORD class_length = row.class_capacity;
+        const LSTATUS status =
+            RegEnumKeyExA(m_base, row.index, name.text(), &length, nullptr,
+                          row.class_capacity != 0 ? class_text.text() : nullptr,
+                          row.class_capacity != 0 ? &class_length : nullptr, nullptr);
+        SCOPED_TRACE(testing::Message() << "index " << row.index << ", capacity " << row.capacity);
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(length, row.length);
+        EXPECT_TRUE(name.holds(row.name));
+        if (row.class_capacity != 0) {
+            EXPECT_EQ(class_length, row.class_length);
+            EXPECT_TRUE(class_text.holds(row.class_bytes));
+        }
+    }
+}
+
+TEST_F(RegistryTest, EnumValueBuffersExactlyFittingOneShortAndPastTheEnd)
+{
+    using namespace std::string_view_literals;
+    set_bytes(m_base, "zeta", REG_SZ, "foobar\0"sv);
+    set_bytes(m_base, "raw", REG_SZ, "abcX"sv.substr(0, 3));  // stored without its terminator
+    set_bytes(m_base, "num", REG_DWORD, "\x78\x56\x34\x12"sv);
+
+    struct Row {
+        DWORD index;
+        DWORD name_capacity;
+        int data_capacity;  // -1: no data buffer
+        LSTATUS status;
+        DWORD name_length;  // afterwards
+        std::string_view name;
+        DWORD type;
+        DWORD data_length;
+        std::string_view data;
+    };
+    const Row rows[] = {
+        {0, 5, 7, ERROR_SUCCESS, 4, "zeta\0"sv, REG_SZ, 7, "foobar\0"sv},
+        {0, 5, -1, ERROR_SUCCESS, 4, "zeta\0"sv, REG_SZ, 7, {}},  // the size alone
+        {0, 5, 6, ERROR_MORE_DATA, 5, {}, REG_SZ, 7, {}},       // data one short: the size it needs
+        {0, 4, 7, ERROR_MORE_DATA, 4, {}, REG_SZ, 7, {}},       // name one short
+        {0, 0, 7, ERROR_MORE_DATA, 0, {}, REG_SZ, 7, {}},
+        {1, 4, 3, ERROR_SUCCESS, 3, "raw\0"sv, REG_SZ, 3, "abc"sv},
+        {1, 4, 9, ERROR_SUCCESS, 3, "raw\0"sv, REG_SZ, 3, "abc\0"sv},  // a terminator where there is room
+        {2, 4, 4, ERROR_SUCCESS, 3, "num\0"sv, REG_DWORD, 4, "\x78\x56\x34\x12"sv},
+        {3, 9, 9, ERROR_NO_MORE_ITEMS, 9, {}, no_type, 9, {}},
+    };
+    for (const Row& row : rows) {
+        Buffer name(row.name_capacity);
+        Buffer data(row.data_capacity < 0 ? 0 : static_cast<std::size_t>(row.data_capacity));
+        DWORD name_length = row.name_capacity;
+        DWORD type = no_type;
+        DWORD data_length = row.data_capacity < 0 ? 99 : static_cast<DWORD>(row.data_capacity);
+        const LSTATUS status = RegEnumValueA(m_base, row.index, name.text(), &name_length, nullptr, &type,
+                                             row.data_capacity < 0 ? nullptr : data.data(), &data_length);
+        SCOPED_TRACE(testing::Message() << "index " << row.index << ", capacities " << row.name_capacity << "/"
+                                        << row.data_capacity);
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(name_length, row.name_length);
+        EXPECT_EQ(type, row.type);
+        EXPECT_EQ(data_length, row.data_length);
+        if (status == ERROR_MORE_DATA && row.name_length < 5) {
+            // A name one short: nothing copied here; Windows may copy the
+            // name cut to fit, and the data. Nothing may pass the capacities.
+            const std::string cut = std::string("zeta").substr(0, row.name_length ? row.name_length - 1 : 0);
+            EXPECT_TRUE(name.untouched() || (row.name_length != 0 && name.holds(cut + '\0')));
+            EXPECT_TRUE(data.untouched() || data.holds("foobar\0"sv));
+        } else {
+            EXPECT_TRUE(name.holds(row.name));
+            EXPECT_TRUE(data.holds(row.data));
+        }
+    }
+}
+
+// ---- Values -----------------------------------------------------------------------------------
+
+TEST_F(RegistryTest, QueryValueSizesAndTerminators)
+{
+    using namespace std::string_view_literals;
+    set_bytes(m_base, "sz", REG_SZ, "text\0"sv);
+    set_bytes(m_base, "raw", REG_SZ, "textX"sv.substr(0, 4));  // no terminator; the next byte is not zero
+    set_bytes(m_base, "empty", REG_SZ, ""sv);
+    set_bytes(m_base, "dword", REG_DWORD, "\x78\x56\x34\x12"sv);
+    set_bytes(m_base, "bin", REG_BINARY, "\xFF"sv);
+
+    struct Row {
+        const char* name;
+        int capacity;  // -1: no buffer
+        LSTATUS status;
+        DWORD type;
+        DWORD size;  // afterwards
+        std::string_view bytes;
+    };
+    const Row rows[] = {
+        {"sz", -1, ERROR_SUCCESS, REG_SZ, 5, {}},  // the size, terminator counted
+        {"sz", 5, ERROR_SUCCESS, REG_SZ, 5, "text\0"sv},
+        {"sz", 9, ERROR_SUCCESS, REG_SZ, 5, "text\0"sv},
+        {"sz", 4, ERROR_MORE_DATA, REG_SZ, 5, {}},
+        {"raw", -1, ERROR_SUCCESS, REG_SZ, 4, {}},  // stored as given: no terminator counted
+        {"raw", 4, ERROR_SUCCESS, REG_SZ, 4, "text"sv},
+        {"raw", 5, ERROR_SUCCESS, REG_SZ, 4, "text\0"sv},  // a terminator where there is room
+        {"raw", 3, ERROR_MORE_DATA, REG_SZ, 4, {}},
+        {"empty", 4, ERROR_SUCCESS, REG_SZ, 0, {}},
+        {"dword", 4, ERROR_SUCCESS, REG_DWORD, 4, "\x78\x56\x34\x12"sv},
+        {"dword", 3, ERROR_MORE_DATA, REG_DWORD, 4, {}},
+        {"bin", 1, ERROR_SUCCESS, REG_BINARY, 1, "\xFF"sv},
+        {"bin", 0, ERROR_MORE_DATA, REG_BINARY, 1, {}},
+        {"missing", -1, ERROR_FILE_NOT_FOUND, no_type, 0, {}},  // size 0 when only the size was asked
+        {"missing", 4, ERROR_FILE_NOT_FOUND, no_type, 4, {}},
+    };
+    for (const Row& row : rows) {
+        Buffer data(row.capacity < 0 ? 0 : static_cast<std::size_t>(row.capacity));
+        DWORD type = no_type;
+        DWORD size = row.capacity < 0 ? 99 : static_cast<DWORD>(row.capacity);
+        const LSTATUS status =
+            RegQueryValueExA(m_base, row.name, nullptr, &type, row.capacity < 0 ? nullptr : data.data(), &size);
+        SCOPED_TRACE(testing::Message() << row.name << ", capacity " << row.capacity);
+        EXPECT_EQ(status, row.status);
+        if (status != ERROR_FILE_NOT_FOUND) {  // the type of a missing value is not defined
+            EXPECT_EQ(type, row.type);
+        }
+        EXPECT_EQ(size, row.size);
+        EXPECT_TRUE(data.holds(row.bytes));
+    }
+}
+
+TEST_F(RegistryTest, TheUnnamedValueIsAValueLikeAnyOther)
+{
+    set_text(m_base, "", "by empty name");
+    EXPECT_EQ(text_of(m_base, nullptr), "by empty name");
+    set_text(m_base, nullptr, "by null name");
+    EXPECT_EQ(text_of(m_base, ""), "by null name");
+    EXPECT_EQ(value_names(m_base), (std::vector<std::string>{""}));
+
+    Buffer name(1);
+    DWORD length = 1;
+    EXPECT_EQ(RegEnumValueA(m_base, 0, name.text(), &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(length, 0u);
+    EXPECT_TRUE(name.holds(std::string_view("", 1)));
+    EXPECT_EQ(RegDeleteValueA(m_base, nullptr), ERROR_SUCCESS);
+    EXPECT_TRUE(value_names(m_base).empty());
+}
+
+TEST_F(RegistryTest, BadArgumentsToValueFunctions)
+{
+    DWORD reserved = 0;
+    DWORD size = 4;
+    BYTE data[4] = {};
+    char name[8];
+    DWORD length = sizeof(name);
+    EXPECT_EQ(RegQueryValueExA(m_base, "V", nullptr, nullptr, data, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExA(m_base, "V", &reserved, nullptr, data, &size), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegEnumValueA(m_base, 0, nullptr, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegEnumValueA(m_base, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(m_base, "V", 0, REG_DWORD, nullptr, 4), ERROR_NOACCESS);
+    EXPECT_EQ(RegSetValueExA(m_base, "V", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);  // empty data is data
+    EXPECT_EQ(RegQueryValueExA(m_base, "V", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(RegistryTest, AHandleKeepsTheRightsItWasOpenedWith)
+{
+    RegCloseKey(create(m_base, "Sub"));
+    struct Row {
+        REGSAM access;
+        LSTATUS set, query, enum_keys, enum_values;
+    };
+    const Row rows[] = {
+        {KEY_QUERY_VALUE, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+        {KEY_SET_VALUE, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+        {KEY_ENUMERATE_SUB_KEYS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_NO_MORE_ITEMS,
+         ERROR_ACCESS_DENIED},
+        {KEY_READ, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_NO_MORE_ITEMS, ERROR_SUCCESS},
+    };
+    const HKEY full = create(m_base, "Sub");
+    set_text(full, "V", "v");
+    for (const Row& row : rows) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(m_base, "Sub", 0, row.access, &key), ERROR_SUCCESS);
+        char name[8];
+        DWORD length = sizeof(name);
+        DWORD size = 0;
+        SCOPED_TRACE(testing::Message() << "access " << std::hex << row.access);
+        EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("v"), 2), row.set);
+        EXPECT_EQ(RegDeleteValueA(key, "Never"), row.set == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : row.set);
+        EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, nullptr, &size), row.query);
+        EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), row.enum_keys);
+        length = sizeof(name);
+        EXPECT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), row.enum_values);
+        // Creating and deleting subkeys look at the key, not at the handle.
+        HKEY child = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(key, "Child", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr), ERROR_SUCCESS);
+        RegCloseKey(child);
+        EXPECT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    RegCloseKey(full);
+}
+
+// ---- The stand-in itself ------------------------------------------------------------------------
+//
+// Refusals set on keys, the count of open handles and the store file exist
+// only here; these cases do not run against Windows.
+
+TEST_F(RegistryTest, RefusalsDecideWhichOpensSucceed)
+{
+    struct Row {
+        DWORD denied;
+        REGSAM access;
+        LSTATUS status;
+    };
+    const Row rows[] = {
+        {VH_KEY_DENY_READ, KEY_READ, ERROR_ACCESS_DENIED},
+        {VH_KEY_DENY_READ, KEY_NOTIFY, ERROR_ACCESS_DENIED},
+        {VH_KEY_DENY_READ, KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {VH_KEY_DENY_READ, KEY_SET_VALUE, ERROR_SUCCESS},
+        {VH_KEY_DENY_WRITE, KEY_READ, ERROR_SUCCESS},
+        {VH_KEY_DENY_WRITE, KEY_CREATE_LINK, ERROR_ACCESS_DENIED},
+        {VH_KEY_DENY_WRITE, KEY_WRITE, ERROR_ACCESS_DENIED},
+        {VH_KEY_DENY_WRITE, KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {VH_KEY_DENY_READ | VH_KEY_DENY_WRITE, 0, ERROR_SUCCESS},
+        {0, KEY_ALL_ACCESS, ERROR_SUCCESS},
+    };
+    RegCloseKey(create(m_base, "Locked"));
+    for (const Row& row : rows) {
+        ASSERT_EQ(VhRegSetKeyAccess(m_base, "Locked", row.denied), ERROR_SUCCESS);
+        DWORD denied = no_type;
+        EXPECT_EQ(VhRegGetKeyAccess(m_base, "locked", &denied), ERROR_SUCCESS);
+        EXPECT_EQ(denied, row.denied);
+        SCOPED_TRACE(testing::Message() << "denied " << row.denied << ", access " << std::hex << row.access);
+        const DWORD before = VhRegOpenHandleCount();
+        HKEY key = no_key;
+        EXPECT_EQ(RegOpenKeyExA(m_base, "Locked", 0, row.access, &key), row.status);
+        RegCloseKey(key);
+        key = no_key;
+        EXPECT_EQ(RegCreateKeyExA(m_base, "Locked", 0, nullptr, 0, row.access, nullptr, &key, nullptr), row.status);
+        RegCloseKey(key);
+        EXPECT_EQ(VhRegOpenHandleCount(), before);  // a refused open leaves no handle
+    }
+    EXPECT_EQ(VhRegSetKeyAccess(m_base, "Locked", 4), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(VhRegSetKeyAccess(m_base, "Missing", 0), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, AKeyThatRefusesWritingKeepsItsSubkeys)
+{
+    RegCloseKey(create(m_base, "Locked\\Inner"));
+    ASSERT_EQ(VhRegSetKeyAccess(m_base, "Locked", VH_KEY_DENY_WRITE), ERROR_SUCCESS);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(m_base, "Locked\\New\\Deeper", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExA(m_base, "Locked\\New", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    // Deleting asks the key itself, not its parent.
+    EXPECT_EQ(RegDeleteKeyA(m_base, "Locked\\Inner"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(m_base, "Locked"), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(VhRegSetKeyAccess(m_base, "Locked", 0), ERROR_SUCCESS);
+
+    // The predefined keys carry what their key allows.
+    ASSERT_EQ(VhRegSetKeyAccess(HKEY_USERS, "", VH_KEY_DENY_READ), ERROR_SUCCESS);
+    char name[8];
+    DWORD length = sizeof(name);
+    EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(VhRegSetKeyAccess(HKEY_USERS, nullptr, 0), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, ""), ERROR_ACCESS_DENIED);  // a root cannot go
+}
+
+TEST_F(RegistryTest, HandleCountAndPredefinedKeysWithoutAPath)
+{
+    const DWORD before = VhRegOpenHandleCount();
+    struct Row {
+        HKEY root;
+        const char* path;
+        bool same;  // the predefined value itself comes back, as documented
+    };
+    const Row rows[] = {
+        {HKEY_CLASSES_ROOT, "", true},
+        {HKEY_CLASSES_ROOT, nullptr, false},
+        {HKEY_CURRENT_USER, "", false},
+        {HKEY_CURRENT_USER, nullptr, true},
+        {HKEY_CLASSES_ROOT, "\\", false},  // one leading "\" is allowed below HKEY_CLASSES_ROOT
+    };
+    for (const Row& row : rows) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(row.root, row.path, 0, KEY_READ, &key), ERROR_SUCCESS);
+        EXPECT_EQ(key == row.root, row.same);
+        EXPECT_EQ(VhRegOpenHandleCount(), before + (row.same ? 0 : 1));
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        EXPECT_EQ(VhRegOpenHandleCount(), before);
+    }
+    const HKEY bad = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000004));  // not one of the four
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(bad, "Software", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(RegistryTest, NamesInTheUtf8CodePageFoldBeyondAscii)
+{
+    RegCloseKey(create(m_base, "\xC3\x84rger"));  // "Ärger"
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(m_base, "\xC3\xA4RGER", 0, KEY_READ, &key), ERROR_SUCCESS);  // "äRGER"
+    RegCloseKey(key);
+    RegCloseKey(create(m_base, "Zebra"));
+    // Folded to upper case, U+00C4 sorts after every ASCII letter.
+    EXPECT_EQ(subkey_names(m_base), (std::vector<std::string>{"Zebra", "\xC3\x84rger"}));
+}
+
+TEST_F(RegistryTest, ThreadsShareTheHandleTable)
+{
+    const DWORD before = VhRegOpenHandleCount();
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([this, t, &failures] {
+            for (int i = 0; i < 50; ++i) {
+                const std::string path = "T" + std::to_string(t) + "\\K" + std::to_string(i);
+                HKEY key = nullptr;
+                if (RegCreateKeyExA(m_base, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+                        ERROR_SUCCESS ||
+                    RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4) != ERROR_SUCCESS ||
+                    RegCloseKey(key) != ERROR_SUCCESS) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(VhRegOpenHandleCount(), before);
+    for (int t = 0; t < 4; ++t) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(m_base, ("T" + std::to_string(t)).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+        EXPECT_EQ(subkey_names(key).size(), 50u);
+        RegCloseKey(key);
+    }
+}
+
+// The store file: which one is used, and what happens when it cannot be used.
+class RegistryStoreTest : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (m_home) {
+            setenv("HOME", m_home->c_str(), 1);
+        }
+        unsetenv("XDG_DATA_HOME");
+    }
+    // Runs SQL on a store file directly.
+    static void run_sql(const std::string& file, const char* sql)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    static std::string pragma(const std::string& file, const char* sql)
+    {
+        sqlite3* db = nullptr;
+        sqlite3_stmt* stmt = nullptr;
+        std::string answer;
+        if (sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+            answer = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        }
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return answer;
+    }
+
+    vh::test::TempDir m_dir;
+    std::optional<std::string> m_home = std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME"))
+                                                            : std::nullopt;
+};
+
+TEST_F(RegistryStoreTest, ChangesPersistAndStoresSwitchWithTheEnvironment)
+{
+    const std::string first = m_dir.file("first.db");
+    use_store(first);
+    const HKEY key = create(HKEY_CURRENT_USER, "Kept");
+    set_text(key, "V", "first");
+
+    use_store(m_dir.file("second.db"));
+    HKEY other = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(text_of(key, "V"), "<status 6>");  // a handle into the previous store
+
+    use_store(first);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_READ, &other), ERROR_SUCCESS);
+    EXPECT_EQ(text_of(other, "V"), "first");
+    RegCloseKey(other);
+    EXPECT_EQ(pragma(first, "PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(pragma(first, "PRAGMA integrity_check"), "ok");
+}
+
+TEST_F(RegistryStoreTest, DefaultPlaceFollowsXdgDataHomeThenHome)
+{
+    unsetenv("VORNHALL_REGISTRY");
+    setenv("XDG_DATA_HOME", m_dir.file("data").c_str(), 1);
+    RegCloseKey(create(HKEY_CURRENT_USER, "X"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "data" / "vornhall" / "registry.db"));
+
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", m_dir.file("home").c_str(), 1);
+    RegCloseKey(create(HKEY_CURRENT_USER, "X"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "home" / ".local" / "share" / "vornhall" / "registry.db"));
+}
+
+TEST_F(RegistryStoreTest, AStoreThatCannotBeUsedFailsEveryCall)
+{
+    const std::string newer = m_dir.file("newer.db");
+    run_sql(newer, "CREATE TABLE future(x); PRAGMA user_version = 99;");
+    const std::string garbage = m_dir.file("garbage.db");
+    vh::test::write_file(garbage, std::string(4096, 'x'));
+
+    struct Row {
+        std::string file;
+        LSTATUS status;
+    };
+    const Row rows[] = {
+        {newer, ERROR_BADDB},  // written by a newer release: refused, never misread
+        {garbage, ERROR_BADDB},
+        {m_dir.file("no/such/folder/registry.db"), ERROR_CANTOPEN},
+        {m_dir.path().string(), ERROR_CANTOPEN},  // a folder
+    };
+    for (const Row& row : rows) {
+        use_store(row.file);
+        SCOPED_TRACE(row.file);
+        HKEY key = nullptr;
+        DWORD size = 0;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), row.status);
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  row.status);
+        EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "V", nullptr, nullptr, nullptr, &size), row.status);
+        EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "V", 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+                  row.status);
+    }
+    EXPECT_EQ(pragma(newer, "PRAGMA user_version"), "99");
+}
+
+}  // namespace

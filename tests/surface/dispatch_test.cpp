@@ -117,7 +117,8 @@ TEST_F(LateBinding, ArgumentsOfOtherKindsAreConvertedToTheDeclaredKind)
     EXPECT_EQ(write.result.kind(), VT_BOOL);
     EXPECT_EQ(write.result.get().boolVal, VARIANT_TRUE);
     Variant section_text = test::text(u"12");
-    Variant key_text = test::text(u"True");
+    // The platform's conversion without options: a Boolean becomes "-1".
+    Variant key_text = test::text(u"-1");
     EXPECT_EQ(test::call(ini, u"GetValue", {&section_text, &key_text}).result.to_string().view(), u"-5");
 }
 
