@@ -68,7 +68,8 @@ UINT read_ansi_code_page()
 template <class Unit>
 class Output {
 public:
-    Output(Unit* buffer, int capacity) : m_buffer(buffer), m_capacity(capacity) {}
+    // A capacity of 0 asks for the size, whatever the buffer pointer is.
+    Output(Unit* buffer, int capacity) : m_buffer(capacity != 0 ? buffer : nullptr), m_capacity(capacity) {}
 
     void put(const Unit* units, int count)
     {

@@ -915,7 +915,8 @@ HRESULT coerce(VARIANT& out, const VARIANT& in, USHORT flags, VARTYPE vt, int de
     switch (vt) {
         case VT_EMPTY:
         case VT_NULL:
-            // Every scalar and object kind may be dropped, but Null only into Null.
+            // Any scalar or object may become Empty or Null; Null itself only stays
+            // Null, and an error value becomes neither.
             if ((vt == VT_EMPTY && from == VT_NULL) || from > VT_UINT || from == vt_unused_15 ||
                 from == VT_ERROR) {
                 return DISP_E_TYPEMISMATCH;

@@ -120,13 +120,25 @@ LSTATUS guarded(Body&& body) noexcept
 
 // A handle's number: the low 32 bits, so a predefined key is recognised
 // whether the caller widened it with or without its sign.
-std::uint32_t handle_value(HKEY key) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key)); }
+std::uint32_t handle_value(HKEY key)
+{
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key));
+}
 
-HKEY to_hkey(std::uint32_t value) { return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(value)); }
+HKEY to_hkey(std::uint32_t value)
+{
+    return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(value));  // NOLINT(performance-no-int-to-ptr)
+}
 
-bool is_root(std::uint32_t value) { return value >= first_root && value - first_root < Store::root_count; }
+bool is_root(std::uint32_t value)
+{
+    return value >= first_root && value - first_root < Store::root_count;
+}
 
-bool is_string_type(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool is_string_type(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 // ANSI text to UTF-16; a null pointer reads as "".
 std::u16string to_wide(LPCSTR text)
@@ -165,7 +177,8 @@ std::string to_ansi(const std::u16string& text)
         throw Failure(ERROR_CANTREAD);
     }
     std::string bytes(static_cast<std::size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text.data(), units, bytes.data(), needed, nullptr, nullptr) != needed) {
+    if (WideCharToMultiByte(CP_ACP, 0, text.data(), units, bytes.data(), needed, nullptr, nullptr) !=
+        needed) {
         throw Failure(ERROR_CANTREAD);
     }
     return bytes;
@@ -198,8 +211,8 @@ std::vector<std::u16string> split_path(const std::u16string& path)
 // selectors (KEY_WOW64_*) dropped.
 REGSAM requested_rights(REGSAM access)
 {
-    REGSAM rights = access & ~(generic_all | generic_execute | generic_write | generic_read | maximum_allowed |
-                               KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    REGSAM rights = access & ~(generic_all | generic_execute | generic_write | generic_read |
+                               maximum_allowed | KEY_WOW64_64KEY | KEY_WOW64_32KEY);
     if ((access & (generic_read | generic_execute)) != 0) {
         rights |= KEY_READ;
     }
@@ -287,7 +300,7 @@ public:
     Resolved resolve(Store& store, std::uint32_t handle, REGSAM needed);
 
     HKEY add_handle(std::int64_t key, REGSAM rights);
-    LSTATUS close(std::uint32_t handle);
+    bool close(std::uint32_t handle);  // false for a handle not held
     DWORD handle_count() const { return static_cast<DWORD>(m_handles.size()); }
 
     // The listings of the handle's key, read again when the key has changed.
@@ -406,9 +419,9 @@ HKEY Registry::add_handle(std::int64_t key, REGSAM rights)
     return to_hkey(m_last_handle);
 }
 
-LSTATUS Registry::close(std::uint32_t handle)
+bool Registry::close(std::uint32_t handle)
 {
-    return m_handles.erase(handle) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return m_handles.erase(handle) != 0;
 }
 
 const std::vector<SubkeyEntry>& Registry::subkeys(Store& store, const Resolved& at)
@@ -630,7 +643,10 @@ LSTATUS RegCloseKey(HKEY key)
         }
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        return state.close(value);
+        if (!state.close(value)) {
+            return ERROR_INVALID_HANDLE;
+        }
+        return ERROR_SUCCESS;
     });
 }
 

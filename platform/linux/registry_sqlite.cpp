@@ -27,32 +27,41 @@ int prepare_statement(sqlite3* db, const char* sql, sqlite3_stmt** stmt, const c
     return sqlite3_prepare_v2(db, sql, -1, stmt, tail);
 }
 
-int step_statement(sqlite3_stmt* stmt) { return sqlite3_step(stmt); }
+int step_statement(sqlite3_stmt* stmt)
+{
+    return sqlite3_step(stmt);
+}
 
 // ---------------------------------------------------------------------------------
 
-[[noreturn]] void fail(int result, bool writing) { throw Failure(status_from_sqlite(result, writing)); }
+[[noreturn]] void fail(int result, bool writing)
+{
+    throw Failure(status_from_sqlite(result, writing));
+}
 
-bool is_write(sqlite3_stmt* stmt) { return sqlite3_stmt_readonly(stmt) == 0; }
+bool is_write(sqlite3_stmt* stmt)
+{
+    return sqlite3_stmt_readonly(stmt) == 0;
+}
 
 }  // namespace
 
-LSTATUS status_from_sqlite(int result, bool writing) noexcept
+DWORD status_from_sqlite(int result, bool writing) noexcept
 {
     switch (result & 0xFF) {
-    case SQLITE_NOMEM:
-    case SQLITE_TOOBIG:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case SQLITE_CANTOPEN:
-        return ERROR_CANTOPEN;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_FORMAT:
-        return ERROR_BADDB;
-    case SQLITE_FULL:
-        return ERROR_DISK_FULL;
-    default:
-        return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+        case SQLITE_NOMEM:
+        case SQLITE_TOOBIG:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_CANTOPEN:
+            return ERROR_CANTOPEN;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_FORMAT:
+            return ERROR_BADDB;
+        case SQLITE_FULL:
+            return ERROR_DISK_FULL;
+        default:
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
     }
 }
 
@@ -71,7 +80,10 @@ Connection::Connection(const std::string& path, int busy_timeout_ms)
     sqlite3_busy_timeout(m_db, busy_timeout_ms);
 }
 
-Connection::~Connection() { sqlite3_close_v2(m_db); }
+Connection::~Connection()
+{
+    sqlite3_close_v2(m_db);
+}
 
 void Connection::execute(const char* sql)
 {
@@ -95,7 +107,10 @@ Statement::Statement(Connection& connection, const char* sql, const char** tail)
     }
 }
 
-Statement::~Statement() { sqlite3_finalize(m_stmt); }
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
 
 Run::~Run()
 {
@@ -120,8 +135,8 @@ Run& Run::bind(int index, ByteView bytes)
     // A zero-length blob still needs a non-null pointer, or SQLite binds NULL.
     static const std::uint8_t empty = 0;
     const void* data = bytes.size == 0 ? &empty : bytes.data;
-    const int result = sqlite3_bind_blob(m_statement->m_stmt, index, data, static_cast<int>(bytes.size),
-                                         SQLITE_TRANSIENT);
+    const int result =
+        sqlite3_bind_blob(m_statement->m_stmt, index, data, static_cast<int>(bytes.size), SQLITE_TRANSIENT);
     if (result != SQLITE_OK) {
         fail(result, is_write(m_statement->m_stmt));
     }
@@ -155,7 +170,10 @@ void Run::finish()
     }
 }
 
-std::int64_t Run::integer(int column) const { return sqlite3_column_int64(m_statement->m_stmt, column); }
+std::int64_t Run::integer(int column) const
+{
+    return sqlite3_column_int64(m_statement->m_stmt, column);
+}
 
 bool Run::is_null(int column) const
 {

@@ -24,11 +24,11 @@ namespace vh::registry {
 // the ordinary refusals such as "not found" or "access denied").
 class Failure {
 public:
-    explicit Failure(LSTATUS status) noexcept : m_status(status) {}
-    LSTATUS status() const noexcept { return m_status; }
+    explicit Failure(DWORD status) noexcept : m_status(status) {}
+    LSTATUS status() const noexcept { return static_cast<LSTATUS>(m_status); }
 
 private:
-    LSTATUS m_status;
+    DWORD m_status;
 };
 
 using Bytes = std::vector<std::uint8_t>;
@@ -109,6 +109,6 @@ private:
 
 // The status a failing SQLite result code stands for; `writing` tells a
 // failed write (ERROR_CANTWRITE) from a failed read (ERROR_CANTREAD).
-LSTATUS status_from_sqlite(int result, bool writing) noexcept;
+DWORD status_from_sqlite(int result, bool writing) noexcept;
 
 }  // namespace vh::registry

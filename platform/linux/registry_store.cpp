@@ -97,7 +97,10 @@ std::u16string utf16_text(ByteView bytes)
     return text;
 }
 
-ByteView view(const Bytes& bytes) { return ByteView{bytes.data(), bytes.size()}; }
+ByteView view(const Bytes& bytes)
+{
+    return ByteView{bytes.data(), bytes.size()};
+}
 
 Bytes copy(ByteView bytes)
 {
@@ -313,7 +316,10 @@ void Store::set_denied(std::int64_t id, DWORD denied)
     m_sql->set_denied.run().bind(1, id).bind(2, static_cast<std::int64_t>(denied)).finish();
 }
 
-void Store::touch(std::int64_t id) { m_sql->touch.run().bind(1, id).bind(2, filetime_now()).finish(); }
+void Store::touch(std::int64_t id)
+{
+    m_sql->touch.run().bind(1, id).bind(2, filetime_now()).finish();
+}
 
 std::vector<SubkeyRow> Store::subkeys(std::int64_t id)
 {
@@ -349,7 +355,8 @@ std::vector<ValueRow> Store::values(std::int64_t key)
     Run run = m_sql->values.run();
     run.bind(1, key);
     while (run.next()) {
-        rows.push_back(ValueRow{utf16_text(run.blob(0)), copy(run.blob(1)), static_cast<DWORD>(run.integer(2)),
+        rows.push_back(ValueRow{utf16_text(run.blob(0)), copy(run.blob(1)),
+                                static_cast<DWORD>(run.integer(2)),
                                 static_cast<std::uint32_t>(run.integer(3))});
     }
     return rows;

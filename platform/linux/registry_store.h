@@ -32,9 +32,9 @@ Name make_name(std::u16string text);
 // What the store holds about a key itself.
 struct KeyState {
     std::int64_t id = 0;
-    std::int64_t parent = 0;  // 0 for a root
-    DWORD denied = 0;         // VH_KEY_DENY_READ | VH_KEY_DENY_WRITE
-    std::int64_t version = 0; // change counter of the key's subkeys and values
+    std::int64_t parent = 0;   // 0 for a root
+    DWORD denied = 0;          // VH_KEY_DENY_READ | VH_KEY_DENY_WRITE
+    std::int64_t version = 0;  // change counter of the key's subkeys and values
 };
 
 struct SubkeyRow {

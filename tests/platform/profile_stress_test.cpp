@@ -76,10 +76,20 @@ TEST(ProfileConcurrency, ConcurrentWritersLoseNoEntry)
     }
     close(start[0]);
     close(start[1]);
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // Meanwhile a reader, taking no lock, must never see an entry vanish.
+    std::size_t seen = 0;
+    for (std::size_t running = children.size(); running > 0;) {
+        const std::size_t now = key_names("shared", file).size();
+        EXPECT_GE(now, seen);
+        seen = now;
+        for (pid_t& child : children) {
+            int status = 0;
+            if (child != 0 && waitpid(child, &status, WNOHANG) == child) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                child = 0;
+                --running;
+            }
+        }
     }
 
     const std::set<std::string> names = key_names("shared", file);

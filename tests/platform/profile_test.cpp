@@ -278,10 +278,13 @@ TEST(ProfileWrite, RefusesWhatWouldNotReadBack)
         const char* value;
         DWORD error;
     } rows[] = {
-        {nullptr, "k", "v", ERROR_FILE_NOT_FOUND},  {nullptr, nullptr, nullptr, ERROR_FILE_NOT_FOUND},
-        {"s", "a=b", "v", ERROR_INVALID_PARAMETER}, {"s", "k", "two\r\n[lines]", ERROR_INVALID_PARAMETER},
-        {"s\n", "k", "v", ERROR_INVALID_PARAMETER}, {"s", "[x]", "v", ERROR_INVALID_PARAMETER},
-        {"s", "[x", "v]", ERROR_INVALID_PARAMETER},
+        {nullptr, "k", "v", ERROR_FILE_NOT_FOUND},          // no section
+        {nullptr, nullptr, nullptr, ERROR_FILE_NOT_FOUND},  // (a cache flush on Windows)
+        {"s", "a=b", "v", ERROR_INVALID_PARAMETER},         // would read back as key "a"
+        {"s", "k", "two\r\n[lines]", ERROR_INVALID_PARAMETER},
+        {"s\n", "k", "v", ERROR_INVALID_PARAMETER},
+        {"s", "[x]", "v", ERROR_INVALID_PARAMETER},  // would open section "x"
+        {"s", "[x", "v]", ERROR_INVALID_PARAMETER},  // would open section "x=v"
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.key == nullptr ? "(null)" : row.key);

@@ -51,7 +51,8 @@ int wait_for(pid_t pid)
 
 LSTATUS create(const std::string& path, HKEY* key)
 {
-    return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key, nullptr);
+    return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key,
+                           nullptr);
 }
 
 DWORD count_subkeys(HKEY key)
@@ -116,7 +117,8 @@ TEST(ChildProcess, Task)
         const std::string name = me + "K" + std::to_string(i);
         HKEY key = nullptr;
         ASSERT_EQ(create(std::string(top) + "\\" + me + "\\" + name, &key), ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4),
+                  ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                                  static_cast<DWORD>(name.size() + 1)),
                   ERROR_SUCCESS);

@@ -8,8 +8,8 @@
 // Conformance, so that they can be built against the real advapi32 as well.
 // Everything that needs the stand-in itself (refusals set on keys, the count
 // of open handles, the store file) sits apart, in the last part of the file.
-#include <sqlite3.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <cstdint>
@@ -86,7 +86,8 @@ std::string text_of(HKEY key, const char* name)
 {
     char buffer[256] = {};
     DWORD size = sizeof(buffer) - 1;
-    const LSTATUS status = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    const LSTATUS status =
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
     return status == ERROR_SUCCESS ? std::string(buffer) : "<status " + std::to_string(status) + ">";
 }
 
@@ -136,7 +137,10 @@ void delete_tree(HKEY key)
 }
 
 // The stand-in reads its store from the file this names; each test gets its own.
-void use_store(const std::string& file) { setenv("VORNHALL_REGISTRY", file.c_str(), 1); }
+void use_store(const std::string& file)
+{
+    setenv("VORNHALL_REGISTRY", file.c_str(), 1);
+}
 
 class RegistryTest : public testing::Test {
 protected:
@@ -240,8 +244,9 @@ TEST_F(RegistryTest, CreateMakesEveryMissingKeyAndReportsWhich)
     for (const Row& row : rows) {
         HKEY key = nullptr;
         DWORD disposition = no_type;
-        EXPECT_EQ(RegCreateKeyExA(m_base, row.path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
-                  row.status)
+        EXPECT_EQ(
+            RegCreateKeyExA(m_base, row.path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            row.status)
             << row.path;
         EXPECT_EQ(disposition, row.disposition) << row.path;
         if (row.status == ERROR_SUCCESS) {
@@ -290,12 +295,9 @@ TEST_F(RegistryTest, DeleteKeyRefusesSubkeysAndTakesValuesAlong)
     };
     const Row rows[] = {
         {"Parent", ERROR_ACCESS_DENIED},  // it has a subkey
-        {"Missing", ERROR_FILE_NOT_FOUND},
-        {"\\Parent", ERROR_BAD_PATHNAME},
-        {"parent\\CHILD", ERROR_SUCCESS},
-        {"Parent\\Child", ERROR_FILE_NOT_FOUND},
-        {"Parent", ERROR_SUCCESS},
-        {"Valued", ERROR_SUCCESS},
+        {"Missing", ERROR_FILE_NOT_FOUND}, {"\\Parent", ERROR_BAD_PATHNAME},
+        {"parent\\CHILD", ERROR_SUCCESS},  {"Parent\\Child", ERROR_FILE_NOT_FOUND},
+        {"Parent", ERROR_SUCCESS},         {"Valued", ERROR_SUCCESS},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(RegDeleteKeyA(m_base, row.path), row.status) << row.path;
@@ -356,7 +358,8 @@ TEST_F(RegistryTest, ClosingTwiceAndUnknownHandles)
     DWORD length = sizeof(name);
     HKEY opened = nullptr;
     EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1),
+              ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExA(key, "", 0, KEY_READ, &opened), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegDeleteKeyA(key, "x"), ERROR_INVALID_HANDLE);
@@ -404,7 +407,8 @@ TEST_F(RegistryTest, ListingSeesChangesMadeBetweenSteps)
     EXPECT_STREQ(name, "one");
     ASSERT_EQ(RegDeleteValueA(m_base, "one"), ERROR_SUCCESS);
     length = sizeof(name);
-    EXPECT_EQ(RegEnumValueA(m_base, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumValueA(m_base, 1, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryTest, EnumKeyBuffersExactlyFittingOneShortAndPastTheEnd)
@@ -421,20 +425,19 @@ TEST_F(RegistryTest, EnumKeyBuffersExactlyFittingOneShortAndPastTheEnd)
         DWORD capacity;        // of the name buffer
         DWORD class_capacity;  // 0: no class buffer
         LSTATUS status;
-        DWORD length;          // the name length variable afterwards
-        std::string_view name; // the name buffer afterwards ("" when untouched)
+        DWORD length;           // the name length variable afterwards
+        std::string_view name;  // the name buffer afterwards ("" when untouched)
         DWORD class_length;
         std::string_view class_bytes;
     };
     using namespace std::string_view_literals;
     const Row rows[] = {
-        {1, 3, 0, ERROR_SUCCESS, 2, "B2\0"sv, 0, {}},   // exactly fits, terminator included
-        {1, 2, 0, ERROR_MORE_DATA, 2, {}, 0, {}},       // one short: nothing copied, length kept
-        {1, 0, 0, ERROR_MORE_DATA, 0, {}, 0, {}},
-        {1, 3, 2, ERROR_SUCCESS, 2, "B2\0"sv, 1, "1\0"sv},
-        {1, 3, 1, ERROR_MORE_DATA, 3, {}, 1, {}},       // the class one short spoils the whole call
+        {1, 3, 0, ERROR_SUCCESS, 2, "B2\0"sv, 0, {}},  // exactly fits, terminator included
+        {1, 2, 0, ERROR_MORE_DATA, 2, {}, 0, {}},      // one short: nothing copied, length kept
+        {1, 0, 0, ERROR_MORE_DATA, 0, {}, 0, {}},        {1, 3, 2, ERROR_SUCCESS, 2, "B2\0"sv, 1, "1\0"sv},
+        {1, 3, 1, ERROR_MORE_DATA, 3, {}, 1, {}},         // the class one short spoils the whole call
         {0, 2, 2, ERROR_SUCCESS, 1, "A\0"sv, 0, "\0"sv},  // no class: empty text
-        {2, 9, 9, ERROR_NO_MORE_ITEMS, 9, {}, 9, {}},   // past the end: everything as it was
+        {2, 9, 9, ERROR_NO_MORE_ITEMS, 9, {}, 9, {}},     // past the end: everything as it was
         {100, 9, 0, ERROR_NO_MORE_ITEMS, 9, {}, 0, {}},
     };
     for (const Row& row : rows) {
@@ -442,10 +445,9 @@ TEST_F(RegistryTest, EnumKeyBuffersExactlyFittingOneShortAndPastTheEnd)
         Buffer class_text(row.class_capacity);
         DWORD length = row.capacity;
         DWORD class_length = row.class_capacity;
-        const LSTATUS status =
-            RegEnumKeyExA(m_base, row.index, name.text(), &length, nullptr,
-                          row.class_capacity != 0 ? class_text.text() : nullptr,
-                          row.class_capacity != 0 ? &class_length : nullptr, nullptr);
+        const LSTATUS status = RegEnumKeyExA(m_base, row.index, name.text(), &length, nullptr,
+                                             row.class_capacity != 0 ? class_text.text() : nullptr,
+                                             row.class_capacity != 0 ? &class_length : nullptr, nullptr);
         SCOPED_TRACE(testing::Message() << "index " << row.index << ", capacity " << row.capacity);
         EXPECT_EQ(status, row.status);
         EXPECT_EQ(length, row.length);
@@ -478,8 +480,8 @@ TEST_F(RegistryTest, EnumValueBuffersExactlyFittingOneShortAndPastTheEnd)
     const Row rows[] = {
         {0, 5, 7, ERROR_SUCCESS, 4, "zeta\0"sv, REG_SZ, 7, "foobar\0"sv},
         {0, 5, -1, ERROR_SUCCESS, 4, "zeta\0"sv, REG_SZ, 7, {}},  // the size alone
-        {0, 5, 6, ERROR_MORE_DATA, 5, {}, REG_SZ, 7, {}},       // data one short: the size it needs
-        {0, 4, 7, ERROR_MORE_DATA, 4, {}, REG_SZ, 7, {}},       // name one short
+        {0, 5, 6, ERROR_MORE_DATA, 5, {}, REG_SZ, 7, {}},         // data one short: the size it needs
+        {0, 4, 7, ERROR_MORE_DATA, 4, {}, REG_SZ, 7, {}},         // name one short
         {0, 0, 7, ERROR_MORE_DATA, 0, {}, REG_SZ, 7, {}},
         {1, 4, 3, ERROR_SUCCESS, 3, "raw\0"sv, REG_SZ, 3, "abc"sv},
         {1, 4, 9, ERROR_SUCCESS, 3, "raw\0"sv, REG_SZ, 3, "abc\0"sv},  // a terminator where there is room
@@ -494,8 +496,8 @@ TEST_F(RegistryTest, EnumValueBuffersExactlyFittingOneShortAndPastTheEnd)
         DWORD data_length = row.data_capacity < 0 ? 99 : static_cast<DWORD>(row.data_capacity);
         const LSTATUS status = RegEnumValueA(m_base, row.index, name.text(), &name_length, nullptr, &type,
                                              row.data_capacity < 0 ? nullptr : data.data(), &data_length);
-        SCOPED_TRACE(testing::Message() << "index " << row.index << ", capacities " << row.name_capacity << "/"
-                                        << row.data_capacity);
+        SCOPED_TRACE(testing::Message() << "index " << row.index << ", capacities " << row.name_capacity
+                                        << "/" << row.data_capacity);
         EXPECT_EQ(status, row.status);
         EXPECT_EQ(name_length, row.name_length);
         EXPECT_EQ(type, row.type);
@@ -553,8 +555,8 @@ TEST_F(RegistryTest, QueryValueSizesAndTerminators)
         Buffer data(row.capacity < 0 ? 0 : static_cast<std::size_t>(row.capacity));
         DWORD type = no_type;
         DWORD size = row.capacity < 0 ? 99 : static_cast<DWORD>(row.capacity);
-        const LSTATUS status =
-            RegQueryValueExA(m_base, row.name, nullptr, &type, row.capacity < 0 ? nullptr : data.data(), &size);
+        const LSTATUS status = RegQueryValueExA(m_base, row.name, nullptr, &type,
+                                                row.capacity < 0 ? nullptr : data.data(), &size);
         SCOPED_TRACE(testing::Message() << row.name << ", capacity " << row.capacity);
         EXPECT_EQ(status, row.status);
         if (status != ERROR_FILE_NOT_FOUND) {  // the type of a missing value is not defined
@@ -575,7 +577,8 @@ TEST_F(RegistryTest, TheUnnamedValueIsAValueLikeAnyOther)
 
     Buffer name(1);
     DWORD length = 1;
-    EXPECT_EQ(RegEnumValueA(m_base, 0, name.text(), &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegEnumValueA(m_base, 0, name.text(), &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
     EXPECT_EQ(length, 0u);
     EXPECT_TRUE(name.holds(std::string_view("", 1)));
     EXPECT_EQ(RegDeleteValueA(m_base, nullptr), ERROR_SUCCESS);
@@ -632,7 +635,8 @@ TEST_F(RegistryTest, AHandleKeepsTheRightsItWasOpenedWith)
         EXPECT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), row.enum_values);
         // Creating and deleting subkeys look at the key, not at the handle.
         HKEY child = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(key, "Child", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(RegCreateKeyExA(key, "Child", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr),
+                  ERROR_SUCCESS);
         RegCloseKey(child);
         EXPECT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
         RegCloseKey(key);
@@ -676,7 +680,8 @@ TEST_F(RegistryTest, RefusalsDecideWhichOpensSucceed)
         EXPECT_EQ(RegOpenKeyExA(m_base, "Locked", 0, row.access, &key), row.status);
         RegCloseKey(key);
         key = no_key;
-        EXPECT_EQ(RegCreateKeyExA(m_base, "Locked", 0, nullptr, 0, row.access, nullptr, &key, nullptr), row.status);
+        EXPECT_EQ(RegCreateKeyExA(m_base, "Locked", 0, nullptr, 0, row.access, nullptr, &key, nullptr),
+                  row.status);
         RegCloseKey(key);
         EXPECT_EQ(VhRegOpenHandleCount(), before);  // a refused open leaves no handle
     }
@@ -716,10 +721,8 @@ TEST_F(RegistryTest, HandleCountAndPredefinedKeysWithoutAPath)
         bool same;  // the predefined value itself comes back, as documented
     };
     const Row rows[] = {
-        {HKEY_CLASSES_ROOT, "", true},
-        {HKEY_CLASSES_ROOT, nullptr, false},
-        {HKEY_CURRENT_USER, "", false},
-        {HKEY_CURRENT_USER, nullptr, true},
+        {HKEY_CLASSES_ROOT, "", true},    {HKEY_CLASSES_ROOT, nullptr, false},
+        {HKEY_CURRENT_USER, "", false},   {HKEY_CURRENT_USER, nullptr, true},
         {HKEY_CLASSES_ROOT, "\\", false},  // one leading "\" is allowed below HKEY_CLASSES_ROOT
     };
     for (const Row& row : rows) {
@@ -757,9 +760,10 @@ TEST_F(RegistryTest, ThreadsShareTheHandleTable)
             for (int i = 0; i < 50; ++i) {
                 const std::string path = "T" + std::to_string(t) + "\\K" + std::to_string(i);
                 HKEY key = nullptr;
-                if (RegCreateKeyExA(m_base, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+                if (RegCreateKeyExA(m_base, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                    nullptr) != ERROR_SUCCESS ||
+                    RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4) !=
                         ERROR_SUCCESS ||
-                    RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4) != ERROR_SUCCESS ||
                     RegCloseKey(key) != ERROR_SUCCESS) {
                     ++failures;
                 }
@@ -803,7 +807,8 @@ protected:
         sqlite3_stmt* stmt = nullptr;
         std::string answer;
         if (sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-            sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+            sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW) {
             answer = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
         }
         sqlite3_finalize(stmt);
@@ -812,8 +817,8 @@ protected:
     }
 
     vh::test::TempDir m_dir;
-    std::optional<std::string> m_home = std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME"))
-                                                            : std::nullopt;
+    std::optional<std::string> m_home =
+        std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME")) : std::nullopt;
 };
 
 TEST_F(RegistryStoreTest, ChangesPersistAndStoresSwitchWithTheEnvironment)
@@ -847,7 +852,8 @@ TEST_F(RegistryStoreTest, DefaultPlaceFollowsXdgDataHomeThenHome)
     unsetenv("XDG_DATA_HOME");
     setenv("HOME", m_dir.file("home").c_str(), 1);
     RegCloseKey(create(HKEY_CURRENT_USER, "X"));
-    EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "home" / ".local" / "share" / "vornhall" / "registry.db"));
+    EXPECT_TRUE(
+        std::filesystem::exists(m_dir.path() / "home" / ".local" / "share" / "vornhall" / "registry.db"));
 }
 
 TEST_F(RegistryStoreTest, AStoreThatCannotBeUsedFailsEveryCall)
@@ -873,11 +879,13 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeUsedFailsEveryCall)
         HKEY key = nullptr;
         DWORD size = 0;
         EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), row.status);
-        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  row.status);
+        EXPECT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            row.status);
         EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "V", nullptr, nullptr, nullptr, &size), row.status);
-        EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "V", 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
-                  row.status);
+        EXPECT_EQ(
+            RegSetValueExA(HKEY_CURRENT_USER, "V", 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+            row.status);
     }
     EXPECT_EQ(pragma(newer, "PRAGMA user_version"), "99");
 }

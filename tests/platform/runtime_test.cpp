@@ -598,6 +598,7 @@ TEST(CodePage, BufferSizes)
     const std::u16string_view wide = u"ab\u20AC";  // 5 bytes in UTF-8
     char bytes[8];
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, wide.data(), 3, nullptr, 0, nullptr, nullptr), 5);
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, wide.data(), 3, bytes, 0, nullptr, nullptr), 5);
     std::memset(bytes, '#', sizeof bytes);
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, wide.data(), 3, bytes, 5, nullptr, nullptr), 5);
     EXPECT_EQ(bytes[5], '#') << "wrote past the size that fits exactly";
