@@ -21,8 +21,10 @@
 // reads the store O(n) times, and still sees changes made between steps by
 // this process or any other sharing the file.
 //
-// The file is opened in WAL mode with full synchronisation, so readers never
-// wait for a writer and a committed change survives a crash. The schema
+// The file is opened in WAL mode, so readers never wait for a writer, with
+// normal synchronisation: a committed change is in the log before the call
+// returns and survives the crash of any process; the log reaches the disk
+// at checkpoints, as the system registry flushes lazily too. The schema
 // version (PRAGMA user_version) is checked on open: a file from a newer
 // release is refused rather than misread.
 #include "platform/linux/registry_store.h"
@@ -200,7 +202,7 @@ void Store::open_schema()
     if (version != 0 && version != schema_version) {
         throw Failure(ERROR_BADDB);
     }
-    m_db.execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;");
+    m_db.execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
     if (version == 0) {
         // Several processes may meet a new file at once: the first to take
         // the write lock creates the schema, the others find it done.
