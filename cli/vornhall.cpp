@@ -5,6 +5,8 @@
 // object, and calls the members late-bound, by name, through IDispatch.
 #include <dlfcn.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -230,19 +232,238 @@ const std::map<std::string, Verb>& ini_verbs()
     return verbs;
 }
 
+// ---- Registry verbs -------------------------------------------------------------------
+
+// A root key by name (HKCU or HKEY_CURRENT_USER, any case) or by number.
+std::int32_t parse_root(const std::string& text)
+{
+    std::string upper;
+    for (char c : text) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    static const std::map<std::string, std::uint32_t> roots{
+        {"HKCR", 0x80000000u}, {"HKEY_CLASSES_ROOT", 0x80000000u}, {"HKCU", 0x80000001u},
+        {"HKEY_CURRENT_USER", 0x80000001u}, {"HKLM", 0x80000002u}, {"HKEY_LOCAL_MACHINE", 0x80000002u},
+        {"HKU", 0x80000003u}, {"HKEY_USERS", 0x80000003u},
+    };
+    if (const auto found = roots.find(upper); found != roots.end()) {
+        return static_cast<std::int32_t>(found->second);
+    }
+    char* end = nullptr;
+    const long long number = std::strtoll(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || number < INT32_MIN || number > UINT32_MAX) {
+        throw Failure{"\"" + text + "\" is no root key (HKCR, HKCU, HKLM, HKU or a number)", exit_usage};
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+}
+
+ComPtr<IDispatch> registry() { return create_object(vh::CLSID_RegistryHandler); }
+
+// The names of a listing, without its end entry.
+std::vector<std::string> listed_names(const Variant& listing)
+{
+    std::vector<std::string> names;
+    SAFEARRAY* array = listing.array();
+    const std::int32_t last = vh::upper_bound(array, 1);
+    for (LONG i = 0; i < last; ++i) {
+        void* element = nullptr;
+        vh::check_runtime(SafeArrayPtrOfIndex(array, &i, &element));
+        if (listing.kind() == (VT_ARRAY | VT_BSTR)) {
+            names.push_back(vh::to_utf8(Bstr::copy_of(*static_cast<BSTR*>(element)).view()));
+        } else {
+            names.push_back(to_text(Variant::copy_of(*static_cast<VARIANT*>(element))));
+        }
+    }
+    return names;
+}
+
+// Runs CheckRegistryKey; a key that is missing or unreadable ends the command.
+void require_key(IDispatch* handler, const Args& a)
+{
+    const LONG check = call(handler, u"CheckRegistryKey", {Variant::from_int32(parse_root(a[0])), text_arg(a[1])})
+                           .get()
+                           .lVal;
+    if (check == 2) {
+        throw Failure{"no key " + a[0] + "\\" + a[1], exit_not_found};
+    }
+    if (check != -1) {
+        throw Failure{"cannot read " + a[0] + "\\" + a[1] + " (status " + std::to_string(check) + ")"};
+    }
+}
+
+std::string describe_value(const Variant& value)
+{
+    switch (value.kind()) {
+    case VT_I4:
+        return std::to_string(value.get().lVal) + " (number)";
+    case VT_BOOL:
+        return std::string(value.get().boolVal != VARIANT_FALSE ? "true" : "false") + " (Boolean)";
+    default:
+        return to_text(value);
+    }
+}
+
+Variant typed_value(const std::string& kind, const std::string& text)
+{
+    if (kind == "--text") {
+        return text_arg(text);
+    }
+    if (kind == "--number") {
+        char* end = nullptr;
+        const long long number = std::strtoll(text.c_str(), &end, 0);
+        if (text.empty() || *end != '\0' || number < INT32_MIN || number > UINT32_MAX) {
+            throw Failure{"\"" + text + "\" is no 32-bit number", exit_usage};
+        }
+        return Variant::from_int32(static_cast<std::int32_t>(static_cast<std::uint32_t>(number)));
+    }
+    if (kind == "--bool") {
+        if (text == "true" || text == "1" || text == "yes") {
+            return Variant::from_bool(true);
+        }
+        if (text == "false" || text == "0" || text == "no") {
+            return Variant::from_bool(false);
+        }
+        throw Failure{"\"" + text + "\" is no Boolean (true or false)", exit_usage};
+    }
+    throw Failure{"the kind must be --number, --text or --bool", exit_usage};
+}
+
+const std::map<std::string, Verb>& reg_verbs()
+{
+    static const std::map<std::string, Verb> verbs{
+        {"check",
+         {"reg check ROOT KEY", "tell whether a key can be opened for reading", 2, 2,
+          [](const Args& a) {
+              auto handler = registry();
+              require_key(handler.get(), a);
+              std::printf("%s\\%s can be read\n", a[0].c_str(), a[1].c_str());
+              return exit_ok;
+          }}},
+        {"keys",
+         {"reg keys ROOT KEY", "list the subkeys of a key, one per line", 2, 2,
+          [](const Args& a) {
+              auto handler = registry();
+              require_key(handler.get(), a);
+              for (const auto& name : listed_names(
+                       call(handler.get(), u"EnumKeys", {Variant::from_int32(parse_root(a[0])), text_arg(a[1])}))) {
+                  std::printf("%s\n", name.c_str());
+              }
+              return exit_ok;
+          }}},
+        {"values",
+         {"reg values ROOT KEY", "list the values of a key with their data", 2, 2,
+          [](const Args& a) {
+              auto handler = registry();
+              require_key(handler.get(), a);
+              const Variant root = Variant::from_int32(parse_root(a[0]));
+              for (const auto& name : listed_names(call(handler.get(), u"EnumValues", {root, text_arg(a[1])}))) {
+                  const Variant value = call(handler.get(), u"ReadRegValue", {root, text_arg(a[1]), text_arg(name)});
+                  std::printf("%s = %s\n", name.empty() ? "(unnamed)" : name.c_str(),
+                              value.is_empty() ? "(of a type not read)" : describe_value(value).c_str());
+              }
+              return exit_ok;
+          }}},
+        {"read",
+         {"reg read ROOT KEY NAME", "print a value (number, text or Boolean)", 3, 3,
+          [](const Args& a) {
+              auto handler = registry();
+              const Variant value = call(handler.get(), u"ReadRegValue",
+                                         {Variant::from_int32(parse_root(a[0])), text_arg(a[1]), text_arg(a[2])});
+              if (value.is_empty()) {
+                  throw Failure{"no value " + a[2] + " of a readable type under " + a[0] + "\\" + a[1],
+                                exit_not_found};
+              }
+              std::printf("%s\n", value.kind() == VT_BOOL ? (value.get().boolVal != 0 ? "true" : "false")
+                                                         : to_text(value).c_str());
+              return exit_ok;
+          }}},
+        {"write",
+         {"reg write ROOT KEY NAME --number|--text|--bool DATA",
+          "write a value, creating the key when it is missing", 5, 5,
+          [](const Args& a) {
+              auto handler = registry();
+              const Variant outcome =
+                  call(handler.get(), u"WriteRegValue",
+                       {Variant::from_int32(parse_root(a[0])), text_arg(a[1]), text_arg(a[2]), typed_value(a[3], a[4])});
+              if (!to_text(outcome).empty()) {
+                  throw Failure{to_text(outcome)};
+              }
+              return exit_ok;
+          }}},
+        {"delete-value",
+         {"reg delete-value ROOT KEY NAME", "remove one value", 3, 3,
+          [](const Args& a) {
+              auto handler = registry();
+              call(handler.get(), u"DeleteValue",
+                   {Variant::from_int32(parse_root(a[0])), text_arg(a[1]), text_arg(a[2])});
+              return exit_ok;
+          }}},
+        {"delete-all-values",
+         {"reg delete-all-values ROOT KEY", "remove every value of a key, keeping the key", 2, 2,
+          [](const Args& a) {
+              auto handler = registry();
+              call(handler.get(), u"DeleteAllValues", {Variant::from_int32(parse_root(a[0])), text_arg(a[1])});
+              return exit_ok;
+          }}},
+        {"delete-key",
+         {"reg delete-key ROOT KEY", "remove a key with everything below it", 2, 2,
+          [](const Args& a) {
+              auto handler = registry();
+              call(handler.get(), u"DeleteKey", {Variant::from_int32(parse_root(a[0])), text_arg(a[1])});
+              return exit_ok;
+          }}},
+        {"protect",
+         {"reg protect ROOT KEY none|read|write|all",
+          "make a key refuse reading, writing or both (none allows all)", 3, 3,
+          [](const Args& a) {
+              static const std::map<std::string, DWORD> refusals{
+                  {"none", 0}, {"read", VH_KEY_DENY_READ}, {"write", VH_KEY_DENY_WRITE},
+                  {"all", VH_KEY_DENY_READ | VH_KEY_DENY_WRITE}};
+              const auto found = refusals.find(a[2]);
+              if (found == refusals.end()) {
+                  throw Failure{"refuse none, read, write or all", exit_usage};
+              }
+              const HKEY root = reinterpret_cast<HKEY>(static_cast<LONG_PTR>(parse_root(a[0])));
+              const LSTATUS status = VhRegSetKeyAccess(root, a[1].c_str(), found->second);
+              if (status != ERROR_SUCCESS) {
+                  throw Failure{"cannot protect " + a[0] + "\\" + a[1] + " (status " + std::to_string(status) + ")",
+                                status == ERROR_FILE_NOT_FOUND ? exit_not_found : exit_failed};
+              }
+              return exit_ok;
+          }}},
+    };
+    return verbs;
+}
+
+// ---- Command line ---------------------------------------------------------------------
+
+struct Group {
+    const char* name;
+    const char* title;
+    const std::map<std::string, Verb>& (*verbs)();
+};
+
+const Group groups[] = {
+    {"ini", "Profile (INI) files, through the iniHandler class", &ini_verbs},
+    {"reg", "Registry keys and values, through the RegistryHandler class", &reg_verbs},
+};
+
 void print_help(std::FILE* out)
 {
-    std::fprintf(out,
-                 "usage: vornhall <group> <verb> [arguments]\n"
-                 "\n"
-                 "Profile (INI) files, through the iniHandler class:\n");
-    for (const auto& [name, verb] : ini_verbs()) {
-        std::fprintf(out, "  vornhall %-40s %s\n", verb.usage, verb.summary);
+    std::fprintf(out, "usage: vornhall <group> <verb> [arguments]\n");
+    for (const Group& group : groups) {
+        std::fprintf(out, "\n%s:\n", group.title);
+        for (const auto& [name, verb] : group.verbs()) {
+            std::fprintf(out, "  vornhall %-52s %s\n", verb.usage, verb.summary);
+        }
     }
     std::fprintf(out,
                  "\n"
+                 "ROOT is HKCR, HKCU, HKLM or HKU (or HKEY_CURRENT_USER and so on); KEY is a path\n"
+                 "with \"\\\" between its parts.\n"
                  "Exit codes: 0 success, 1 not found, 2 wrong usage, 3 the operation failed.\n"
-                 "The component module is Vornhall.so beside this program, or $VORNHALL_MODULE.\n");
+                 "The component module is Vornhall.so beside this program, or $VORNHALL_MODULE;\n"
+                 "the registry store is $VORNHALL_REGISTRY, else $XDG_DATA_HOME/vornhall/registry.db.\n");
 }
 
 int run(const Args& words)
@@ -251,14 +472,19 @@ int run(const Args& words)
         print_help(words.empty() ? stderr : stdout);
         return words.empty() ? exit_usage : exit_ok;
     }
-    if (words[0] != "ini" || words.size() < 2) {
+    const Group* group = nullptr;
+    for (const Group& g : groups) {
+        group = words[0] == g.name ? &g : group;
+    }
+    if (group == nullptr || words.size() < 2) {
         std::fprintf(stderr, "vornhall: unknown command \"%s\" (see vornhall --help)\n", words[0].c_str());
         return exit_usage;
     }
-    const auto& verbs = ini_verbs();
+    const auto& verbs = group->verbs();
     const auto found = verbs.find(words[1]);
     if (found == verbs.end()) {
-        std::fprintf(stderr, "vornhall: unknown verb \"ini %s\" (see vornhall --help)\n", words[1].c_str());
+        std::fprintf(stderr, "vornhall: unknown verb \"%s %s\" (see vornhall --help)\n", group->name,
+                     words[1].c_str());
         return exit_usage;
     }
     const Args args(words.begin() + 2, words.end());

@@ -33,7 +33,11 @@ Outcome run(const std::string& args)
 
 class Client : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("VORNHALL_WINDIR", dir.path().c_str(), 1); }
+    void SetUp() override
+    {
+        setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
+        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+    }
     std::string file(const std::string& name) { return "'" + dir.file(name) + "'"; }
     vh::test::TempDir dir;
 };
@@ -56,6 +60,48 @@ TEST_F(Client, IniVerbsWorkOnARealFile)
     EXPECT_EQ(run("ini delete-section " + f + " Other").code, 0);
     EXPECT_EQ(run("ini sections " + f).out, "Window\n");
     EXPECT_EQ(vh::test::read_file(dir.file("s.ini")), "[Window]\r\nTitle=  My  title \r\n");
+}
+
+TEST_F(Client, RegistryVerbsWriteReadListAndDelete)
+{
+    const std::string key = "'Software\\Demo'";
+    EXPECT_EQ(run("reg write HKCU " + key + " Width --number 800").code, 0);
+    EXPECT_EQ(run("reg write hkey_current_user " + key + " Title --text 'Hello there'").code, 0);
+    EXPECT_EQ(run("reg write HKCU " + key + " On --bool true").code, 0);
+    EXPECT_EQ(run("reg write HKCU 'Software\\Demo\\Sub' x --number -1").code, 0);
+    EXPECT_EQ(run("reg read HKCU " + key + " WIDTH").out, "800\n");
+    EXPECT_EQ(run("reg read HKCU " + key + " On").out, "true\n");
+    EXPECT_EQ(run("reg read HKCU 'Software\\Demo\\Sub' x").out, "-1\n");
+    EXPECT_EQ(run("reg values HKCU " + key).out, "Width = 800 (number)\nTitle = Hello there\nOn = true (Boolean)\n");
+    EXPECT_EQ(run("reg keys HKCU " + key).out, "Sub\n");
+    EXPECT_EQ(run("reg check HKCU " + key).code, 0);
+
+    EXPECT_EQ(run("reg delete-value HKCU " + key + " Title").code, 0);
+    EXPECT_EQ(run("reg read HKCU " + key + " Title").code, 1);
+    EXPECT_EQ(run("reg delete-all-values HKCU " + key).code, 0);
+    EXPECT_EQ(run("reg values HKCU " + key).out, "");
+    EXPECT_EQ(run("reg keys HKCU " + key).out, "Sub\n");
+    EXPECT_EQ(run("reg delete-key HKCU " + key).code, 0);
+    EXPECT_EQ(run("reg check HKCU " + key).code, 1);
+}
+
+TEST_F(Client, ProtectedKeysAreRefusedWithAClearMessage)
+{
+    const std::string key = "'Software\\Locked'";
+    ASSERT_EQ(run("reg write HKCU " + key + " v --number 1").code, 0);
+    EXPECT_EQ(run("reg protect HKCU " + key + " read").code, 0);
+    Outcome refused = run("reg check HKCU " + key);
+    EXPECT_EQ(refused.code, 3);
+    EXPECT_NE(refused.out.find("status 5"), std::string::npos) << refused.out;
+    EXPECT_EQ(run("reg protect HKCU " + key + " write").code, 0);
+    Outcome denied = run("reg delete-value HKCU " + key + " v");
+    EXPECT_EQ(denied.code, 3);
+    EXPECT_NE(denied.out.find("0x80070005"), std::string::npos) << denied.out;
+    EXPECT_EQ(run("reg protect HKCU " + key + " none").code, 0);
+    EXPECT_EQ(run("reg read HKCU " + key + " v").out, "1\n");
+    EXPECT_EQ(run("reg protect HKCU 'Software\\Missing' all").code, 1);
+    EXPECT_EQ(run("reg write HKXX " + key + " v --number 1").code, 2);
+    EXPECT_EQ(run("reg write HKCU " + key + " v --float 1").code, 2);
 }
 
 TEST_F(Client, FailuresAndWrongUsageHaveTheirOwnExitCodes)
