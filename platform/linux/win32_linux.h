@@ -486,3 +486,4 @@ VH_PLATFORM_API DWORD CharLowerBuffW(LPWSTR text, DWORD length);
 VH_PLATFORM_API DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 
 #include "win32_registry.h"
+#include "win32_ole.h"

@@ -1,0 +1,27 @@
+#include "platform/module_info.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+namespace vh::platform {
+
+std::u16string module_path()
+{
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&module_path), &info) == 0 || info.dli_fname == nullptr) {
+        return {};
+    }
+    // File names are UTF-8 here, whatever the ANSI code page.
+    const int length = static_cast<int>(std::strlen(info.dli_fname));
+    std::u16string path(static_cast<std::size_t>(length), u'\0');
+    const int converted = MultiByteToWideChar(CP_UTF8, 0, info.dli_fname, length, path.data(), length);
+    path.resize(static_cast<std::size_t>(converted > 0 ? converted : 0));
+    return path;
+}
+
+HRESULT register_type_library(const std::u16string&) { return S_OK; }
+
+HRESULT unregister_type_library() { return S_OK; }
+
+}  // namespace vh::platform

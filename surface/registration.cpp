@@ -1,0 +1,2 @@
+// Registration of the module's classes (being written).
+#include "surface/module.h"
