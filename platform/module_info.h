@@ -13,7 +13,8 @@ std::u16string module_path();
 
 // Registers and unregisters the type library embedded in the module (the
 // platform's own registration, for browsers and marshalling). Where the
-// platform has no type libraries they do nothing and succeed.
+// platform has no type libraries they do nothing and succeed. Unregistering
+// a library that is not registered succeeds.
 HRESULT register_type_library(const std::u16string& module);
 HRESULT unregister_type_library();
 

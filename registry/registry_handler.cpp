@@ -21,6 +21,8 @@
 // to the service, where it would be cut short and name another key or value.
 #include "registry/registry_handler.h"
 
+#include "registry/key_handle.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -44,30 +46,6 @@ HKEY to_hkey(HKEYS root) noexcept
 }
 
 [[noreturn]] void raise_service_status(LSTATUS status) { raise_status(HRESULT_FROM_WIN32(static_cast<DWORD>(status))); }
-
-// A key handle held by a member: empty (0) until the service fills it, and
-// closed on every way out.
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    ~KeyHandle()
-    {
-        if (m_key != nullptr) {
-            RegCloseKey(m_key);
-        }
-    }
-
-    HKEY get() const noexcept { return m_key; }
-    // The handle variable itself, for the service to write.
-    HKEY* slot() noexcept { return &m_key; }
-    // Closes the handle now; the service's status.
-    LSTATUS close() noexcept { return RegCloseKey(std::exchange(m_key, nullptr)); }
-
-private:
-    HKEY m_key = nullptr;
-};
 
 bool names_nothing(BSTR text) { return text != nullptr && Text(text_of(text, SysStringLen(text))).find(u'\0') != Text::npos; }
 
