@@ -17,6 +17,22 @@
 #include <oleauto.h>
 #include <ole2.h>
 #define VH_EXPORT
+
+// mingw-w64 declares the source Variant of these as non-const; the system
+// only reads it. These let the component pass a const source, as it does
+// to the Linux stand-ins.
+inline HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src)
+{
+    return ::VariantCopy(dest, const_cast<VARIANTARG*>(src));
+}
+inline HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src)
+{
+    return ::VariantCopyInd(dest, const_cast<VARIANTARG*>(src));
+}
+inline HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt)
+{
+    return ::VariantChangeType(dest, const_cast<VARIANTARG*>(src), flags, vt);
+}
 #else
 #include "linux/win32_linux.h"
 #define VH_EXPORT __attribute__((visibility("default")))

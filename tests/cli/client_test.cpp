@@ -37,6 +37,7 @@ protected:
     {
         setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
         setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        ASSERT_EQ(run("register").code, 0);
     }
     std::string file(const std::string& name) { return "'" + dir.file(name) + "'"; }
     vh::test::TempDir dir;
@@ -72,7 +73,7 @@ TEST_F(Client, RegistryVerbsWriteReadListAndDelete)
     EXPECT_EQ(run("reg read HKCU " + key + " WIDTH").out, "800\n");
     EXPECT_EQ(run("reg read HKCU " + key + " On").out, "true\n");
     EXPECT_EQ(run("reg read HKCU 'Software\\Demo\\Sub' x").out, "-1\n");
-    EXPECT_EQ(run("reg values HKCU " + key).out, "Width = 800 (number)\nTitle = Hello there\nOn = true (Boolean)\n");
+    EXPECT_EQ(run("reg values HKCU " + key).out, "Width = 800 (number)\nTitle = Hello there\nOn = true (boolean)\n");
     EXPECT_EQ(run("reg keys HKCU " + key).out, "Sub\n");
     EXPECT_EQ(run("reg check HKCU " + key).code, 0);
 
@@ -83,6 +84,28 @@ TEST_F(Client, RegistryVerbsWriteReadListAndDelete)
     EXPECT_EQ(run("reg keys HKCU " + key).out, "Sub\n");
     EXPECT_EQ(run("reg delete-key HKCU " + key).code, 0);
     EXPECT_EQ(run("reg check HKCU " + key).code, 1);
+}
+
+TEST_F(Client, ExportedTreesImportBackWhole)
+{
+    const std::string key = "'Software\\Tree'";
+    ASSERT_EQ(run("reg write HKCU " + key + " n --number 42").code, 0);
+    ASSERT_EQ(run("reg write HKCU 'Software\\Tree\\Leaf' t --text 'a \"quoted\" text'").code, 0);
+    const std::string file = "'" + dir.file("tree.reg") + "'";
+    ASSERT_EQ(run("reg export HKCU " + key + " " + file).code, 0);
+    const std::string text = vh::test::read_file(dir.file("tree.reg"));
+    EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\"n\"=dword:0000002a"), std::string::npos) << text;
+    ASSERT_EQ(run("reg delete-key HKCU " + key).code, 0);
+    Outcome imported = run("reg import " + file);
+    EXPECT_EQ(imported.code, 0) << imported.out;
+    EXPECT_EQ(run("reg read HKCU 'Software\\Tree\\Leaf' t").out, "a \"quoted\" text\n");
+    EXPECT_EQ(run("reg read HKCU " + key + " n").out, "42\n");
+    EXPECT_EQ(run("reg export HKCU 'Software\\Missing' -").code, 1);
+    vh::test::write_file(dir.file("bad.reg"), "Windows Registry Editor Version 5.00\r\n\r\n\"x\"=dword:1\r\n");
+    Outcome bad = run("reg import '" + dir.file("bad.reg") + "'");
+    EXPECT_EQ(bad.code, 3);
+    EXPECT_NE(bad.out.find("line 3"), std::string::npos) << bad.out;
 }
 
 TEST_F(Client, ProtectedKeysAreRefusedWithAClearMessage)
@@ -102,6 +125,33 @@ TEST_F(Client, ProtectedKeysAreRefusedWithAClearMessage)
     EXPECT_EQ(run("reg protect HKCU 'Software\\Missing' all").code, 1);
     EXPECT_EQ(run("reg write HKXX " + key + " v --number 1").code, 2);
     EXPECT_EQ(run("reg write HKCU " + key + " v --float 1").code, 2);
+}
+
+TEST_F(Client, JsonOutputIsOneDocumentPerCommand)
+{
+    const std::string f = file("j.ini");
+    EXPECT_EQ(run("--json ini set " + f + " S K 'say \"hi\"'").out, "{\"ok\": true}\n");
+    EXPECT_EQ(run("--json ini get " + f + " S K").out, "{\"result\": \"say \\\"hi\\\"\"}\n");
+    EXPECT_EQ(run("ini sections " + f + " --json").out, "[\"S\"]\n");
+    EXPECT_EQ(run("reg write HKCU Software\\\\J n --number 7").code, 0);
+    EXPECT_EQ(run("reg write HKCU Software\\\\J b --bool false").code, 0);
+    EXPECT_EQ(run("--json reg values HKCU Software\\\\J").out,
+              "[{\"name\": \"n\", \"kind\": \"number\", \"value\": 7}, "
+              "{\"name\": \"b\", \"kind\": \"boolean\", \"value\": false}]\n");
+    Outcome missing = run("--json reg read HKCU Software\\\\J none");
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.out.find("{\"ok\": false, \"exit\": 1, \"error\": "), std::string::npos) << missing.out;
+}
+
+TEST_F(Client, ClassesAreCreatedThroughTheRegistration)
+{
+    EXPECT_EQ(run("unregister").code, 0);
+    Outcome unregistered = run("ini sections " + file("a.ini"));
+    EXPECT_EQ(unregistered.code, 3);
+    EXPECT_NE(unregistered.out.find("not registered"), std::string::npos) << unregistered.out;
+    EXPECT_EQ(run("register").code, 0);
+    EXPECT_EQ(run("ini sections " + file("a.ini")).code, 0);
+    EXPECT_EQ(run("register /no/such/module.so").code, 3);
 }
 
 TEST_F(Client, FailuresAndWrongUsageHaveTheirOwnExitCodes)

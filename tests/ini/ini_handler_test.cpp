@@ -228,6 +228,19 @@ TEST_F(IniHandlerTest, FileNameComesBackAsTheServiceReceivedIt)
     EXPECT_EQ(file_name().view(), concat(path("a").view(), u"\uFFFD.ini").view());
 }
 
+TEST_F(IniHandlerTest, ObjectsAreIndependent)
+{
+    ASSERT_EQ(bind(path("first.ini")), S_OK);
+    auto other = make_ini_handler();
+    ASSERT_EQ(other->put_FileName(path("second.ini").get()), S_OK);
+    EXPECT_EQ(write(Bstr(u"s"), Bstr(u"k"), Bstr(u"one")), VARIANT_TRUE);
+    VARIANT_BOOL stored = 0;
+    ASSERT_EQ(other->WriteValue(Bstr(u"s").get(), Bstr(u"k").get(), Bstr(u"two").get(), &stored), S_OK);
+    EXPECT_EQ(get(Bstr(u"s"), Bstr(u"k")).view(), u"one");
+    EXPECT_EQ(file_name().view(), path("first.ini").view());
+    EXPECT_NE(read_file(dir.file("second.ini")).find("k=two"), std::string::npos);
+}
+
 TEST_F(IniHandlerTest, FourProcessesWritingOneFileLoseNoEntry)
 {
     ASSERT_EQ(bind(path("shared.ini")), S_OK);

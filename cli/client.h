@@ -1,0 +1,42 @@
+// What every verb of the client uses: objects created by name, late-bound
+// calls, exit codes and failures.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "surface/values.h"
+
+namespace vh::cli {
+
+constexpr int exit_ok = 0;
+constexpr int exit_not_found = 1;
+constexpr int exit_usage = 2;
+constexpr int exit_failed = 3;
+
+// A failure that ends the command: its message and exit code.
+struct Failure {
+    std::string message;
+    int code = exit_failed;
+};
+
+std::string hex(HRESULT status);
+
+// The component module: $VORNHALL_MODULE, else Vornhall.so beside the client.
+std::filesystem::path default_module();
+
+// A new object of the class registered under prog_id, asked for IDispatch.
+ComPtr<IDispatch> create_object(const std::u16string& prog_id);
+
+Variant text_arg(const std::string& utf8);
+
+// Calls a member by name, late-bound, with the arguments first one first.
+Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant> args,
+             WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+
+std::string to_text(const Variant& value);
+bool to_bool(const Variant& value);
+
+}  // namespace vh::cli
