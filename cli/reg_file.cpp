@@ -98,7 +98,7 @@ std::string key_text(HKEY root, const std::string& path)
 // The service's status with its meaning where it is a common one.
 std::string describe(LSTATUS status)
 {
-    const std::string number = "status " + std::to_string(status);
+    std::string number = "status " + std::to_string(status);
     switch (static_cast<DWORD>(status)) {
         case ERROR_FILE_NOT_FOUND:
             return number + ": not found";
