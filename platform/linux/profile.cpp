@@ -366,7 +366,11 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
             if (error == ERROR_SUCCESS && !file.text.has_section(section)) {
                 error = ERROR_FILE_NOT_FOUND;
             }
-            reply = copy_list(file.text.key_names(section), buffer, size);
+            // A section without keys (or no such section) lists nothing;
+            // the default stands in for the empty list, as on Windows.
+            const std::vector<std::string_view> keys = file.text.key_names(section);
+            reply = keys.empty() ? copy_value(default_text(default_value), buffer, size)
+                                 : copy_list(keys, buffer, size);
         } else if (const std::optional<std::string_view> value = file.text.find_value(section, key)) {
             reply = copy_value(vh::profile::unquote(*value), buffer, size);
         } else {

@@ -97,7 +97,8 @@ VH_PLATFORM_API void CoUninitialize();
 //                            include CLSCTX_INPROC_SERVER
 //   REGDB_E_READREGDB        the registry could not be read
 //   0x8007007E               no module file at the registered path
-//   0x800700C1               the file there cannot be loaded
+//   0x800700C1               the file there cannot be loaded (not a module,
+//                            or a library it needs is missing)
 //   CO_E_ERRORINDLL          the module exports no DllGetClassObject
 //   E_INVALIDARG             a null result pointer (CoGetClassObject)
 //   otherwise                the status of DllGetClassObject

@@ -176,7 +176,7 @@ TEST(ProfileRead, ListsNamesAsWindowsDoes)
         {"section1", nullptr, "def", big, 52,
          "name1\0Name2\0quoted\0single\0mismatch\0eq\0empty\0dup\0DUP\0\0"sv, ERROR_SUCCESS},
         {"section2", nullptr, "def", big, 2, "x\0\0"sv, ERROR_SUCCESS},
-        {"nosuch", nullptr, "def", big, 0, "\0"sv, ERROR_FILE_NOT_FOUND},
+        {"nosuch", nullptr, "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},  // no keys: the default
         // Sizes: with a byte to spare, exactly fitting (counts as cut), one
         // short, cut in a name, 2, 1 and 0.
         {nullptr, nullptr, "", 29, 27, sections, ERROR_SUCCESS},
@@ -197,7 +197,7 @@ TEST(ProfileRead, MissingFileReadsAsEmpty)
     const std::initializer_list<ReadRow> rows = {
         {"s", "k", "def ", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
         {nullptr, nullptr, "def", big, 0, "\0"sv, ERROR_FILE_NOT_FOUND},
-        {"s", nullptr, "def", big, 0, "\0"sv, ERROR_FILE_NOT_FOUND},
+        {"s", nullptr, "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
     };
     check_reads(dir.file("missing.ini").c_str(), rows);
     check_reads(dir.file("no/such/dir.ini").c_str(),

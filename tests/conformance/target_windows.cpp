@@ -1,0 +1,35 @@
+// The Windows build: the system's own functions, on Windows or on Wine.
+// The registry is the system's (in Wine's case the private prefix the run
+// makes); the suite keeps its keys below one key of its own.
+#include <string>
+
+#include "platform/win32.h"
+#include "tests/conformance/runner.h"
+
+namespace vh::conformance {
+
+bool running_on_wine()
+{
+    // Wine's ntdll exports its version; Windows' does not.
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::filesystem::path make_private_directory()
+{
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (unsigned attempt = 0;; ++attempt) {
+        const std::filesystem::path directory =
+            base /
+            ("vornhall-conformance-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
+        if (std::filesystem::create_directory(directory)) {
+            return directory;
+        }
+    }
+}
+
+void use_private_registry(const std::filesystem::path& /*directory*/)
+{
+}
+
+}  // namespace vh::conformance
