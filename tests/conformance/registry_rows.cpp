@@ -170,7 +170,8 @@ void open_rows(Runner& runner, HKEY base)
         {"sUB\\dEEP", ERROR_SUCCESS, "deep"},  // names compare without regard to case
         {"Sub\\", ERROR_SUCCESS, "sub"},       // a trailing "\" names no further key
         {"Sub\\Deep\\\\", ERROR_SUCCESS, "deep"},
-        {"", ERROR_SUCCESS, "top"},  // an empty path: the key itself, on a new handle
+        {"Sub\\\\Deep", ERROR_SUCCESS, "deep"},  // nor does a doubled one inside
+        {"", ERROR_SUCCESS, "top"},              // an empty path: the key itself, on a new handle
         {"Missing", ERROR_FILE_NOT_FOUND, nullptr},
         {"Sub\\Missing", ERROR_FILE_NOT_FOUND, nullptr},
         {"Missing\\Deep", ERROR_FILE_NOT_FOUND, nullptr},
@@ -209,6 +210,7 @@ void create_rows(Runner& runner, HKEY base)
         const char* wine_difference = nullptr;
     };
     const std::string longest(255, 'n');
+    const std::string too_long(256, 'n');
     const CreateRow rows[] = {
         {"A\\B\\C", ERROR_SUCCESS, REG_CREATED_NEW_KEY},  // with every missing key on the way
         {"A\\B\\C", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
@@ -216,9 +218,12 @@ void create_rows(Runner& runner, HKEY base)
         {"A\\B\\D", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
         {"A\\B", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
         {"Trail\\", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {"Trail\\\\", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
+        {"Dbl\\\\Inner", ERROR_SUCCESS, REG_CREATED_NEW_KEY},
         {"", ERROR_SUCCESS, REG_OPENED_EXISTING_KEY, wine_empty_path_created},
         {"\\Lead", ERROR_BAD_PATHNAME, no_type},
         {longest.c_str(), ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+        {too_long.c_str(), ERROR_INVALID_PARAMETER, no_type},  // key names hold at most 255 characters
     };
     for (const CreateRow& row : rows) {
         Row check(runner, "RegCreateKeyExA " + describe(row.path).substr(0, 40), row.wine_difference);
@@ -238,7 +243,10 @@ void create_rows(Runner& runner, HKEY base)
     }
     {
         Row check(runner, "RegCreateKeyExA: the keys it made, as listed");
-        check.bytes("subkeys", subkey_names(top), "A|" + longest + "|Trail");
+        check.bytes("subkeys", subkey_names(top), "A|Dbl|" + longest + "|Trail");
+        HKEY inner = nullptr;
+        check.number("open Dbl\\Inner", RegOpenKeyExA(top, "Dbl\\Inner", 0, KEY_READ, &inner), ERROR_SUCCESS);
+        RegCloseKey(inner);
         HKEY key = nullptr;
         check.number("open A\\B", RegOpenKeyExA(top, "A\\B", 0, KEY_READ, &key), ERROR_SUCCESS);
         check.bytes("subkeys of A\\B", subkey_names(key), "C|D");
@@ -304,6 +312,10 @@ void delete_key_rows(Runner& runner, HKEY base)
         check.number("status", RegDeleteKeyA(top, row.path), row.status);
     }
     {
+        Row check(runner, "RegDeleteKeyA with a null path");
+        check.number("status", RegDeleteKeyA(top, nullptr), ERROR_INVALID_PARAMETER);
+    }
+    {
         Row check(runner, "a key created again after removal has none of the old values");
         check.bytes("subkeys", subkey_names(top), "");
         const HKEY again = create(top, "Valued");
@@ -339,6 +351,8 @@ void removed_key_rows(Runner& runner, HKEY base)
         {"RegEnumValueA", RegEnumValueA(doomed, 0, name, &length, nullptr, nullptr, nullptr, nullptr)},
         {"RegCreateKeyExA",
          RegCreateKeyExA(doomed, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)},
+        {"RegOpenKeyExA", RegOpenKeyExA(doomed, "", 0, KEY_READ, &key)},
+        {"RegDeleteKeyA", RegDeleteKeyA(doomed, "")},
     };
     for (const HandleRow& row : rows) {
         Row check(runner, std::string(row.call) + " on a handle whose key was removed");
@@ -359,6 +373,10 @@ void closed_handle_rows(Runner& runner, HKEY base)
         Row check(runner, "RegCloseKey twice");
         check.number("first", RegCloseKey(key), ERROR_SUCCESS);
         check.number("second", RegCloseKey(key), ERROR_INVALID_HANDLE);
+    }
+    {
+        Row check(runner, "RegCloseKey of a null handle");
+        check.number("status", RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
     }
     {
         Row check(runner, "RegCloseKey of a predefined key");
@@ -573,6 +591,8 @@ void query_rows(Runner& runner, HKEY base)
     const HKEY top = scratch.get();
     set_bytes(top, "sz", REG_SZ, "text\0"sv);
     set_bytes(top, "empty", REG_SZ, "\0"sv);
+    set_bytes(top, "raw", REG_SZ, "textX"sv.substr(0, 4));  // no terminator; the byte after it is not zero
+    set_bytes(top, "nothing", REG_BINARY, ""sv);
     set_bytes(top, "dword", REG_DWORD, "\x78\x56\x34\x12"sv);
     set_bytes(top, "bin", REG_BINARY, "\xFF"sv);
     set_bytes(top, "off", REG_BINARY, "\x00"sv);
@@ -593,6 +613,11 @@ void query_rows(Runner& runner, HKEY base)
         {"sz", 4, ERROR_MORE_DATA, REG_SZ, 5, {}},        // one short: the size it needs
         {"sz", 0, ERROR_MORE_DATA, REG_SZ, 5, {}},
         {"empty", 1, ERROR_SUCCESS, REG_SZ, 1, "\0"sv},
+        {"raw", -1, ERROR_SUCCESS, REG_SZ, 4, {}},  // stored as given: no terminator counted
+        {"raw", 4, ERROR_SUCCESS, REG_SZ, 4, "text"sv},
+        {"raw", 5, ERROR_SUCCESS, REG_SZ, 4, "text\0"sv},  // a terminator where there is room
+        {"raw", 3, ERROR_MORE_DATA, REG_SZ, 4, {}},
+        {"nothing", 4, ERROR_SUCCESS, REG_BINARY, 0, {}},
         {"dword", 4, ERROR_SUCCESS, REG_DWORD, 4, "\x78\x56\x34\x12"sv},
         {"dword", 3, ERROR_MORE_DATA, REG_DWORD, 4, {}},
         {"dword", -1, ERROR_SUCCESS, REG_DWORD, 4, {}},
@@ -600,6 +625,7 @@ void query_rows(Runner& runner, HKEY base)
         {"off", 2048, ERROR_SUCCESS, REG_BINARY, 1, "\0"sv},
         {"bin", 0, ERROR_MORE_DATA, REG_BINARY, 1, {}},
         {"missing", 4, ERROR_FILE_NOT_FOUND, no_type, 4, {}},
+        {"missing", -1, ERROR_FILE_NOT_FOUND, no_type, 0, {}},  // size 0 when only the size was asked
     };
     for (const QueryRow& row : rows) {
         Row check(runner,

@@ -47,6 +47,8 @@ TEST_F(Module, ExportsOnlyItsEntryPoints)
 {
     EXPECT_EQ(dlsym(module, "make_ini_handler"), nullptr);
     EXPECT_EQ(dlsym(module, "_ZN2vh16make_ini_handlerEv"), nullptr);
+    EXPECT_NE(dlsym(module, "DllRegisterServer"), nullptr);
+    EXPECT_NE(dlsym(module, "DllUnregisterServer"), nullptr);
 }
 
 TEST_F(Module, ClassObjectsCreateIndependentObjectsAndRefuseAggregation)
