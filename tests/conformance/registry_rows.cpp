@@ -604,7 +604,7 @@ void query_rows(Runner& runner, HKEY base)
     set_bytes(top, "sz", REG_SZ, "text\0"sv);
     set_bytes(top, "empty", REG_SZ, "\0"sv);
     set_bytes(top, "raw", REG_SZ, "textX"sv.substr(0, 4));  // no terminator; the byte after it is not zero
-    set_bytes(top, "nothing", REG_BINARY, ""sv);
+    set_bytes(top, "nothing", REG_SZ, ""sv);  // no bytes at all
     set_bytes(top, "dword", REG_DWORD, "\x78\x56\x34\x12"sv);
     set_bytes(top, "bin", REG_BINARY, "\xFF"sv);
     set_bytes(top, "off", REG_BINARY, "\x00"sv);
@@ -629,7 +629,7 @@ void query_rows(Runner& runner, HKEY base)
         {"raw", 4, ERROR_SUCCESS, REG_SZ, 4, "text"sv},
         {"raw", 5, ERROR_SUCCESS, REG_SZ, 4, "text\0"sv},  // a terminator where there is room
         {"raw", 3, ERROR_MORE_DATA, REG_SZ, 4, {}},
-        {"nothing", 4, ERROR_SUCCESS, REG_BINARY, 0, {}},
+        {"nothing", 4, ERROR_SUCCESS, REG_SZ, 0, {}},
         {"dword", 4, ERROR_SUCCESS, REG_DWORD, 4, "\x78\x56\x34\x12"sv},
         {"dword", 3, ERROR_MORE_DATA, REG_DWORD, 4, {}},
         {"dword", -1, ERROR_SUCCESS, REG_DWORD, 4, {}},

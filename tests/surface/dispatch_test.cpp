@@ -149,6 +149,22 @@ TEST_F(LateBinding, ByReferenceVariantsOfAnotherKindAreConvertedAndWrittenBack)
     (void)listing;
 }
 
+TEST_F(LateBinding, RootKeysTakeTheUnsignedReadingOfScriptNumbers)
+{
+    // JScript's 0x80000001 is the double 2147483649: it means HKEY_CURRENT_USER.
+    setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+    auto registry = make_registry_handler();
+    VARIANT root;
+    root.vt = VT_R8;
+    root.dblVal = 2147483649.0;
+    const Bstr path(u"Software\\Missing");
+    Call check = invoke(registry.get(), 0x60030000, method, {root, arg(path)});
+    ASSERT_EQ(check.status, S_OK);
+    EXPECT_EQ(check.result.get().lVal, 2);
+    root.dblVal = 4294967296.0;
+    EXPECT_EQ(invoke(registry.get(), 0x60030000, method, {root, arg(path)}).status, DISP_E_OVERFLOW);
+}
+
 TEST_F(LateBinding, FailingMemberGivesExceptionWithItsStatusAndADescription)
 {
     const Bstr missing(from_utf8(dir.file("no/such/dir/a.ini")));
