@@ -131,7 +131,7 @@ TEST(ProfileConcurrency, KilledWriterLosesNothingAcknowledged)
     std::mt19937 random(seed);
     std::vector<std::string> written;
 
-    for (int round = 0; round < 50; ++round) {
+    for (int round = 0; round < 100; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const auto key = [round](int i) { return "r" + std::to_string(round) + "k" + std::to_string(i); };
         int acks[2];
