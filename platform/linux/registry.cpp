@@ -49,6 +49,7 @@
 // switch stores; handles opened on the previous file then give
 // ERROR_INVALID_HANDLE until they are closed. A store that cannot be opened
 // gives ERROR_CANTOPEN, one from a newer release ERROR_BADDB, on every call.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -515,6 +516,23 @@ void deliver_name(const std::string& name, LPSTR buffer, LPDWORD length)
     *length = static_cast<DWORD>(name.size());
 }
 
+// Copies as much of a name as a buffer of `capacity` bytes holds with a
+// terminating zero, never splitting a character of the UTF-8 code page.
+void deliver_cut_name(const std::string& name, LPSTR buffer, DWORD capacity)
+{
+    if (capacity == 0) {
+        return;
+    }
+    std::size_t count = std::min<std::size_t>(name.size(), capacity - 1);
+    if (GetACP() == CP_UTF8) {
+        while (count > 0 && count < name.size() && (static_cast<unsigned char>(name[count]) & 0xC0) == 0x80) {
+            --count;
+        }
+    }
+    std::memcpy(buffer, name.data(), count);
+    buffer[count] = '\0';
+}
+
 // Answers for a predefined key opened with no path. The RegOpenKeyEx
 // documentation: with an empty path HKEY_CLASSES_ROOT hands back its own value
 // and the other predefined keys a new handle; with a null path it is the other
@@ -774,9 +792,15 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
             transaction.commit();
         }
         // Data that does not fit, then a name that does not fit: the type and
-        // the size the data needs are reported, nothing is copied, and the
-        // name's length variable is left as it was.
-        if (!out.fits(entry.size) || entry.name.size() >= *name_length) {
+        // the size the data needs are reported, no data is copied, and the
+        // name's length variable is left as it was. A name that does not fit
+        // (with data that does) arrives cut to the buffer, as on Windows.
+        if (!out.fits(entry.size)) {
+            out.deliver(entry.type, entry.size, nullptr);
+            return ERROR_MORE_DATA;
+        }
+        if (entry.name.size() >= *name_length) {
+            deliver_cut_name(entry.name, name, *name_length);
             out.deliver(entry.type, entry.size, nullptr);
             return ERROR_MORE_DATA;
         }

@@ -583,7 +583,8 @@ void enum_value_rows(Runner& runner, HKEY base)
         check.bytes("data", data.contents(), data.after(row.data));
     }
     {
-        // The name one short: the size of the data is not reported as such.
+        // The name one short: the call fails; the name arrives cut to the
+        // buffer, its length variable stays, the type and size are reported.
         Row check(runner, "RegEnumValueA with the name one short");
         Buffer name(5);
         DWORD name_length = 5;
@@ -592,6 +593,10 @@ void enum_value_rows(Runner& runner, HKEY base)
         check.number("status",
                      RegEnumValueA(top, 0, name.text(), &name_length, nullptr, &type, nullptr, &data_length),
                      ERROR_MORE_DATA);
+        check.number("name length", name_length, 5);
+        check.bytes("name", name.contents(), name.after("alph\0"sv));
+        check.number("type", type, REG_SZ);
+        check.number("data length", data_length, 7);
     }
 }
 

@@ -275,43 +275,55 @@ void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const
           who + ": help context " + std::to_string(context) + ", no documentation string");
 }
 
-// An interface of the component (or the runtime's collection interface)
-// against its member table.
-void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD dispatch_flags, bool runtime = false)
+// An interface of the component against its member table: a dual interface,
+// found by identifier as its dispatch part, with the table of operations
+// behind it. runtime: the runtime's collection interface instead, a plain
+// interface derived from IDispatch, neither dual nor automation-compatible
+// (so registering the library leaves the runtime's registration of it
+// alone), found by identifier as the table of operations itself.
+void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD type_flags, bool runtime = false)
 {
     const std::string who = narrow(table.name);
-    Ref<ITypeInfo> dispatch_part;
-    check(SUCCEEDED(library->GetTypeInfoOfGuid(*table.iid, dispatch_part.put())), who + ": found by identifier");
-    if (!dispatch_part) {
+    Ref<ITypeInfo> found;
+    check(SUCCEEDED(library->GetTypeInfoOfGuid(*table.iid, found.put())), who + ": found by identifier");
+    if (!found) {
         return;
     }
     {
-        TypeAttr a(dispatch_part.get());
-        check(a.ok && a.attr->typekind == TKIND_DISPATCH, who + ": a dual interface's dispatch part");
-        check(a.ok && a.attr->wTypeFlags == dispatch_flags, who + ": type flags " + hex(a.ok ? a.attr->wTypeFlags : 0));
+        TypeAttr a(found.get());
+        check(a.ok && a.attr->typekind == (runtime ? TKIND_INTERFACE : TKIND_DISPATCH),
+              who + (runtime ? ": a plain interface" : ": a dual interface's dispatch part"));
+        check(a.ok && a.attr->wTypeFlags == type_flags, who + ": type flags " + hex(a.ok ? a.attr->wTypeFlags : 0));
         check(a.ok && a.attr->wMajorVerNum == 0 && a.attr->wMinorVerNum == 0, who + ": no version of its own");
     }
     Str name;
     Str doc;
     DWORD context = 99;
     Str help_file;
-    dispatch_part->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), &context, help_file.put());
+    found->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), &context, help_file.put());
     check(name.text() == wide(table.name), who + ": name");
     check(context == table.help_context, who + ": help context " + std::to_string(context));
     check(doc.get() == nullptr && help_file.get() == nullptr, who + ": no documentation string, no help file");
 
     HREFTYPE vtable_ref = 0;
     Ref<ITypeInfo> vtable_part;
-    check(SUCCEEDED(dispatch_part->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_ref)) &&
-              SUCCEEDED(dispatch_part->GetRefTypeInfo(vtable_ref, vtable_part.put())),
-          who + ": has a table of operations");
+    if (runtime) {
+        found->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(vtable_part.put()));
+    } else {
+        check(SUCCEEDED(found->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_ref)) &&
+                  SUCCEEDED(found->GetRefTypeInfo(vtable_ref, vtable_part.put())),
+              who + ": has a table of operations");
+    }
     if (!vtable_part) {
         return;
     }
-    {
+    if (!runtime) {
         TypeAttr a(vtable_part.get());
         check(a.ok && a.attr->typekind == TKIND_INTERFACE, who + ": interface part");
         check(a.ok && (a.attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0, who + ": automation-compatible");
+    }
+    {
+        TypeAttr a(vtable_part.get());
         check(a.ok && a.attr->cFuncs == static_cast<WORD>(table.members.size()), who + ": member count");
         check(a.ok && a.attr->cbSizeVft == (7 + table.members.size()) * sizeof(void*), who + ": table size");
     }
@@ -430,23 +442,50 @@ void check_type_library(const std::wstring& dll)
     check(doc.get() == nullptr && help_file.get() == nullptr && context == 0,
           "type library: no documentation string, no help file");
 
-    // The descriptions in order. widl numbers a type where it first meets
-    // it, so HKEYS follows the first interface that uses it and the
-    // runtime's collection interface follows _iniHandler.
-    const wchar_t* order[] = {L"_RegistryHandler", L"HKEYS", L"RegistryHandler", L"_iniHandler", L"_Collection",
-                              L"iniHandler"};
+    // The descriptions in order: the component's five, then the runtime's
+    // collection interface. Each is found at its index and by its
+    // identifier (checked below), so references between them still hold
+    // after the build has put widl's output in this order.
+    const wchar_t* order[] = {L"_RegistryHandler", L"RegistryHandler", L"_iniHandler", L"iniHandler", L"HKEYS",
+                              L"_Collection"};
     const UINT count = library->GetTypeInfoCount();
     check(count == 6, "type library: six descriptions, " + std::to_string(count));
     for (UINT i = 0; i < count && i < 6; ++i) {
         Str entry;
         library->GetDocumentation(static_cast<INT>(i), entry.put(), nullptr, nullptr, nullptr);
         check(entry.text() == order[i], "type library: description " + std::to_string(i) + " is " + narrow(order[i]));
+        // The description found by its identifier is the one at this index.
+        Ref<ITypeInfo> info;
+        Ref<ITypeInfo> by_guid;
+        Ref<ITypeLib> container;
+        UINT index = 99;
+        library->GetTypeInfo(i, info.put());
+        if (info) {
+            TypeAttr a(info.get());
+            if (a.ok) {
+                library->GetTypeInfoOfGuid(a.attr->guid, by_guid.put());
+            }
+        }
+        check(by_guid && SUCCEEDED(by_guid->GetContainingTypeLib(container.put(), &index)) && index == i,
+              "type library: " + narrow(order[i]) + " found by identifier at index " + std::to_string(index));
+    }
+    // A name two interfaces share is found in both.
+    {
+        std::wstring shared = L"DeleteKey";
+        ITypeInfo* found[4] = {};
+        MEMBERID ids[4] = {};
+        USHORT wanted = 4;
+        check(SUCCEEDED(library->FindName(shared.data(), 0, found, ids, &wanted)) && wanted == 2,
+              "type library: DeleteKey found in two interfaces, " + std::to_string(wanted));
+        for (USHORT k = 0; k < wanted && k < 4; ++k) {
+            found[k]->Release();
+        }
     }
 
     constexpr WORD component_flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
     check_interface(library.get(), vh::registry_handler_table(), component_flags);
     check_interface(library.get(), vh::ini_handler_table(), component_flags);
-    check_interface(library.get(), vh::collection_table(), TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, true);
+    check_interface(library.get(), vh::collection_table(), TYPEFLAG_FDISPATCHABLE, true);
     check_class(library.get(), vh::CLSID_RegistryHandler, vh::registry_handler_table(), 0);
     check_class(library.get(), vh::CLSID_iniHandler, vh::ini_handler_table(), 2099);
 
