@@ -2,18 +2,28 @@
 
 namespace vh {
 
+namespace {
+
+// A character the code page lacks becomes its default character, never a
+// look-alike that would name something else. UTF-8 lacks nothing, and
+// takes no such flag.
+DWORD conversion_flags() { return GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS; }
+
+}  // namespace
+
 std::string to_ansi(Text text)
 {
     if (text.empty()) {
         return {};
     }
     const int length = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_ACP, 0, ole(text), length, nullptr, 0, nullptr, nullptr);
+    const DWORD flags = conversion_flags();
+    const int needed = WideCharToMultiByte(CP_ACP, flags, ole(text), length, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) {
         raise_error(err::out_of_memory);
     }
     std::string bytes(static_cast<std::size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, ole(text), length, bytes.data(), needed, nullptr, nullptr) != needed) {
+    if (WideCharToMultiByte(CP_ACP, flags, ole(text), length, bytes.data(), needed, nullptr, nullptr) != needed) {
         raise_error(err::out_of_memory);
     }
     return bytes;

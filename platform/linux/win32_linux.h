@@ -460,6 +460,9 @@ struct IEnumVARIANT : IUnknown {
 // "?"). The choice is read once per process.
 
 constexpr UINT CP_ACP = 0;
+// Characters the code page lacks become the default character, not a
+// look-alike ("best fit").
+constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 constexpr UINT CP_UTF8 = 65001;
 constexpr UINT CP_1252 = 1252;
 
