@@ -153,8 +153,14 @@ private:
         AnsiArg reply_arg(reply.slot());
         AnsiArg file_arg(m_file_name.slot());
         const DWORD size = std::min<DWORD>(reply_size, static_cast<DWORD>(reply_arg.size()));
+        SetLastError(ERROR_SUCCESS);
         const DWORD n = GetPrivateProfileStringA(section_arg.get(), key_arg.get(), default_arg.get(), reply_arg.get(),
                                                  size, file_arg.get());
+        // A service that ran out of memory replies with nothing, which would
+        // read as an empty value or listing: it is this call's error instead.
+        if (const DWORD error = GetLastError(); error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY) {
+            raise_error(err::out_of_memory);
+        }
         section_arg.restore();
         key_arg.restore();
         default_arg.restore();
@@ -172,10 +178,18 @@ private:
         AnsiArg value_arg(value.slot());
         AnsiArg file_arg(m_file_name.slot());
         const BOOL stored = WritePrivateProfileStringA(section_arg.get(), key_arg.get(), value_arg.get(), file_arg.get());
-        section_arg.restore();
-        key_arg.restore();
-        value_arg.restore();
-        file_arg.restore();
+        try {
+            section_arg.restore();
+            key_arg.restore();
+            value_arg.restore();
+            file_arg.restore();
+        } catch (...) {
+            // The file has changed already: a change the service stored is
+            // reported as stored even when copying the strings back fails.
+            if (stored == FALSE) {
+                throw;
+            }
+        }
         return to_int16(stored) != 0;
     }
 

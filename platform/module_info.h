@@ -11,6 +11,13 @@ namespace vh::platform {
 // The full path of the module file the component was loaded from.
 std::u16string module_path();
 
+// The platform key under which the type library's file is registered
+// (TypeLib\{library}\<version>\<locale>\<key>): "win64" for a 64-bit
+// Windows module, "win32" otherwise. 32-bit clients look for their libraries
+// under win32, so a 64-bit module must never be registered there. It is the
+// key RegisterTypeLib itself writes for the embedded library.
+const char* type_library_platform() noexcept;
+
 // Registers and unregisters the type library embedded in the module (the
 // platform's own registration, for browsers and marshalling). Where the
 // platform has no type libraries they do nothing and succeed. Unregistering

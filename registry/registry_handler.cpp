@@ -94,10 +94,21 @@ public:
                 raise_error(err::invalid_argument);
             }
             KeyHandle handle;
-            if (const LSTATUS status = CreateKey(vhRootKey, key_name, handle); status != ERROR_SUCCESS) {
-                raise_service_status(status);
+            DWORD disposition = 0;
+            try {
+                if (const LSTATUS status = CreateKey(vhRootKey, key_name, handle, disposition); status != ERROR_SUCCESS) {
+                    raise_service_status(status);
+                }
+                out = SetValue(handle, value_name, value);
+            } catch (...) {
+                // A value that could not be stored leaves no key of its own
+                // behind (keys created above it on the path stay).
+                if (disposition == REG_CREATED_NEW_KEY) {
+                    handle.close();
+                    RemoveKey(vhRootKey, key_name);
+                }
+                throw;
             }
-            out = SetValue(handle, value_name, value);
             CloseKey(handle);
         });
     }
@@ -181,7 +192,14 @@ public:
             if (!names_nothing(*sValueName)) {
                 AnsiArg name(*sValueName);
                 status = RegDeleteValueA(handle.get(), name.get());
-                name.restore();
+                try {
+                    name.restore();
+                } catch (...) {
+                    // The value is gone already: that is this call's outcome.
+                    if (status != ERROR_SUCCESS) {
+                        throw;
+                    }
+                }
             }
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
                 raise_service_status(status);
@@ -253,7 +271,7 @@ private:
     static LSTATUS OpenKey(HKEYS parent, Bstr path, KeyHandle& handle) { return open(parent, path.slot(), KEY_ALL_ACCESS, handle); }
 
     // Creates the key (and every missing key on its path) or opens it.
-    static LSTATUS CreateKey(HKEYS parent, Bstr& path, KeyHandle& handle)
+    static LSTATUS CreateKey(HKEYS parent, Bstr& path, KeyHandle& handle, DWORD& disposition)
     {
         // The record as the class has always passed it: a length of 50, no
         // descriptor, and the 16-bit true in the inherit field.
@@ -264,7 +282,6 @@ private:
         Bstr class_text = decimal(1);
         AnsiArg subkey(path.slot());
         AnsiArg class_arg(class_text.slot());
-        DWORD disposition = 0;
         const LSTATUS status = RegCreateKeyExA(to_hkey(parent), subkey.get(), 0, class_arg.get(), 0, KEY_ALL_ACCESS,
                                                &security, handle.slot(), &disposition);
         subkey.restore();
@@ -426,14 +443,17 @@ private:
         default:
             return Bstr(u"Unsupported value type");
         }
+        // The result is made before the value changes, and the name's copy
+        // back may not fail a value that is stored already.
+        Bstr stored{Text()};
         AnsiArg name_arg(name.slot());
         const LSTATUS status = RegSetValueExA(handle.get(), name_arg.get(), 0, type,
                                               reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
-        name_arg.restore();
         if (status != ERROR_SUCCESS) {
+            name_arg.restore();
             raise_service_status(status);
         }
-        return Bstr(Text());
+        return stored;
     }
 
     // Looks the name up in the key's value listing (without regard to case)

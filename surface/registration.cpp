@@ -8,8 +8,15 @@
 // (CLSID, Interface, TypeLib) are only removed when nothing else is in them,
 // which is also the rule for the server's own keys: a key that holds
 // anything registration did not write stays.
+//
+// The x86 and x64 DLLs register side by side on 64-bit Windows, and the type
+// library's key is one for both: each adds its file under its own platform
+// key (win32 or win64), and they share the version's name, FLAGS and
+// HELPDIR. Unregistering one kind leaves those shared values while the other
+// kind's file is still registered under the version.
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/module_info.h"
@@ -30,9 +37,27 @@ struct Entry {
     std::string name;     // the value's name ("" for the key's unnamed value)
     std::string data;     // REG_SZ text
     bool has_value = false;
+    std::string shared_under = {};  // for a value every registration of the library's version
+                                    // shares: that version's key
 };
 
 std::string text(std::u16string_view utf16) { return to_ansi(utf16); }
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Registry names compare without regard to case (ASCII is enough here).
+bool equal_ignoring_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string guid_text(const GUID& id)
 {
@@ -55,6 +80,9 @@ std::vector<Entry> registration_table(const std::u16string& module)
     auto key = [&](std::string k) { table.push_back({std::move(k), "", "", false}); };
     auto value = [&](std::string k, std::string name, std::string data) {
         table.push_back({std::move(k), std::move(name), std::move(data), true});
+    };
+    auto shared_value = [&](std::string k, std::string data, const std::string& version_key) {
+        table.push_back({std::move(k), "", std::move(data), true, version_key});
     };
 
     // Containers every server shares: removed only when left empty.
@@ -81,11 +109,12 @@ std::vector<Entry> registration_table(const std::u16string& module)
     }
     const std::string typelib = "TypeLib\\" + library;
     key(typelib);
-    value(typelib + "\\" + version, "", text(p.library_name));
-    value(typelib + "\\" + version + "\\FLAGS", "", "0");
-    value(typelib + "\\" + version + "\\HELPDIR", "", folder);
+    const std::string version_key = typelib + "\\" + version;
+    shared_value(version_key, text(p.library_name), version_key);
+    shared_value(version_key + "\\FLAGS", "0", version_key);
+    shared_value(version_key + "\\HELPDIR", folder, version_key);
     key(typelib + "\\" + version + "\\0");
-    value(typelib + "\\" + version + "\\0\\win32", "", path);
+    value(typelib + "\\" + version + "\\0\\" + platform::type_library_platform(), "", path);
     return table;
 }
 
@@ -117,9 +146,34 @@ bool empty(const KeyHandle& key)
     return RegEnumValueA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
 }
 
+// Whether the library's version key still registers a file: a subkey
+// besides FLAGS and HELPDIR (a locale, holding the other kind's platform
+// key). Read after this module's own file entry has been removed.
+bool version_still_registered(const std::string& version_key)
+{
+    KeyHandle key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, key.slot()) != ERROR_SUCCESS) {
+        return false;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        const std::string_view found(name, length);
+        if (!equal_ignoring_case(found, "FLAGS") && !equal_ignoring_case(found, "HELPDIR")) {
+            return true;
+        }
+    }
+}
+
 // Removes what the entry wrote; missing entries are no failure.
 LSTATUS remove_entry(const Entry& entry)
 {
+    if (!entry.shared_under.empty() && version_still_registered(entry.shared_under)) {
+        return ERROR_SUCCESS;
+    }
     KeyHandle key;
     LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, entry.key.c_str(), 0, KEY_ALL_ACCESS, key.slot());
     if (status == ERROR_FILE_NOT_FOUND) {

@@ -39,6 +39,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/fault.h"
 #include "platform/win32.h"
 
 namespace {
@@ -49,6 +50,9 @@ namespace {
 // old block is untouched and still owned by the caller.
 void* obtain_storage(void* block, std::size_t bytes)
 {
+    if (vh::fault::fail_now(VH_FAULT_ALLOC)) {
+        return nullptr;
+    }
     return std::realloc(block, bytes == 0 ? 1 : bytes);
 }
 

@@ -266,11 +266,13 @@ void replace_file(const std::string& path, std::string_view bytes, const struct 
 {
     const std::string temporary = temporary_path(path);
     io::remove(temporary);
+    // Guarded before it exists: nothing between its creation and the guard
+    // (the guard's own copy of the name) may leave it behind.
+    RemoveOnFailure remove_temporary(temporary);
     UniqueFd out = io::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (!out) {
         throw_errno(ERROR_WRITE_FAULT);
     }
-    RemoveOnFailure remove_temporary(temporary);
     check(io::copy_owner_and_mode(out.get(), original));
     check(io::write_all(out.get(), bytes));
     check(io::sync(out.get()));
@@ -279,12 +281,17 @@ void replace_file(const std::string& path, std::string_view bytes, const struct 
     remove_temporary.keep();
 }
 
-// Makes a rename in the directory durable.
-void sync_directory(const std::string& path)
+// Makes a rename in the directory durable, as far as the directory allows:
+// the new file is in place already, and a failure here cannot undo that, so
+// it does not turn a stored change into a reported failure.
+void sync_directory(const std::string& path) noexcept
 {
-    const UniqueFd directory = io::open(directory_of(path), O_RDONLY | O_DIRECTORY);
-    if (!directory || (!io::sync(directory.get()) && errno != EINVAL)) {
-        throw_errno(ERROR_WRITE_FAULT);
+    try {
+        if (const UniqueFd directory = io::open(directory_of(path), O_RDONLY | O_DIRECTORY)) {
+            (void)io::sync(directory.get());
+        }
+    } catch (const std::bad_alloc&) {
+        // No memory for the directory's name: it stays unflushed.
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/linux/profile_io.h"
 
+#include "platform/linux/fault.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -49,6 +51,16 @@ namespace io {
 
 namespace {
 
+// True when the fault switch fails this write; errno then tells why.
+bool write_fails() noexcept
+{
+    if (!vh::fault::fail_now(VH_FAULT_FILE_WRITE)) {
+        return false;
+    }
+    errno = vh::fault::failure(VH_FAULT_FILE_WRITE, ENOSPC);
+    return true;
+}
+
 // Repeats a call that a signal interrupted.
 template <typename Call>
 auto retrying(Call call)
@@ -65,6 +77,9 @@ auto retrying(Call call)
 
 UniqueFd open(const std::string& path, int flags, mode_t mode) noexcept
 {
+    if ((flags & O_CREAT) != 0 && write_fails()) {
+        return UniqueFd();
+    }
     return UniqueFd(retrying([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
 }
 
@@ -102,6 +117,9 @@ bool read_all(int fd, std::string& bytes)
 
 bool write_all(int fd, std::string_view bytes) noexcept
 {
+    if (write_fails()) {
+        return false;
+    }
     while (!bytes.empty()) {
         const ssize_t count = retrying([&] { return ::write(fd, bytes.data(), bytes.size()); });
         if (count < 0) {
@@ -114,6 +132,9 @@ bool write_all(int fd, std::string_view bytes) noexcept
 
 bool sync(int fd) noexcept
 {
+    if (write_fails()) {
+        return false;
+    }
     return retrying([&] { return ::fsync(fd); }) == 0;
 }
 
@@ -134,6 +155,9 @@ bool copy_owner_and_mode(int fd, const struct stat& like) noexcept
 
 bool rename(const std::string& from, const std::string& to) noexcept
 {
+    if (write_fails()) {
+        return false;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -1,8 +1,8 @@
 // The file operations of the profile service, in one place.
 //
 // Every system call that reads, writes, locks, renames or removes a profile
-// file goes through the functions below, so that a test switch can later
-// make any one of them fail (the n-th write, the n-th rename) without
+// file goes through the functions below, so that the test switch (VhFaultArm)
+// can make a write, fsync, rename or creating open fail without
 // touching the code that uses them. Each behaves like the POSIX call it
 // stands for: on failure it returns false (or an empty descriptor) and
 // leaves the reason in errno. Interrupted calls are repeated.

@@ -642,9 +642,19 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_
                 outcome = REG_OPENED_EXISTING_KEY;
             }
             rights = grant(access, key.denied);
-            transaction.commit();
+            // The handle is made before the commit, so that a call that
+            // cannot hand one out leaves no new key behind.
+            const HKEY handle = state.add_handle(key.id, rights);
+            try {
+                transaction.commit();
+            } catch (...) {
+                state.close(handle_value(handle));
+                throw;
+            }
+            *result = handle;
+        } else {
+            *result = state.add_handle(key.id, rights);
         }
-        *result = state.add_handle(key.id, rights);
         if (disposition != nullptr) {
             *disposition = outcome;
         }

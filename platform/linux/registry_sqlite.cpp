@@ -2,7 +2,7 @@
 //
 // open_database, prepare_statement and step_statement are the only places
 // where SQLite is asked to do work that can fail for reasons outside the
-// program (disk, memory, locks, a damaged file). A later fault-injection
+// program (disk, memory, locks, a damaged file). The fault-injection
 // switch hooks them; nothing else in the registry calls sqlite3_open_v2,
 // sqlite3_prepare_v2 or sqlite3_step.
 #include "platform/linux/registry_sqlite.h"
@@ -10,6 +10,8 @@
 #include <sqlite3.h>
 
 #include <limits>
+
+#include "platform/linux/fault.h"
 
 namespace vh::registry {
 
@@ -22,13 +24,26 @@ int open_database(const std::string& path, sqlite3** db)
     return sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
 }
 
+// The result code the fault switch gives instead of running the call.
+int injected_failure()
+{
+    return vh::fault::failure(VH_FAULT_SQLITE, SQLITE_IOERR);
+}
+
 int prepare_statement(sqlite3* db, const char* sql, sqlite3_stmt** stmt, const char** tail)
 {
+    if (vh::fault::fail_now(VH_FAULT_SQLITE)) {
+        *stmt = nullptr;
+        return injected_failure();
+    }
     return sqlite3_prepare_v2(db, sql, -1, stmt, tail);
 }
 
 int step_statement(sqlite3_stmt* stmt)
 {
+    if (vh::fault::fail_now(VH_FAULT_SQLITE)) {
+        return injected_failure();
+    }
     return sqlite3_step(stmt);
 }
 
@@ -78,6 +93,11 @@ Connection::Connection(const std::string& path, int busy_timeout_ms)
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busy_timeout_ms);
+}
+
+bool Connection::in_transaction() const noexcept
+{
+    return sqlite3_get_autocommit(m_db) == 0;
 }
 
 Connection::~Connection()

@@ -3,7 +3,7 @@
 // One owning type for the connection and one for a prepared statement; they
 // alone close and finalize. Every call that can fail inside SQLite (open,
 // prepare, step) passes through the few functions of registry_sqlite.cpp, so a
-// fault-injection switch added later has one place to hook. A failure becomes
+// fault-injection switch (VhFaultArm) has one place to hook. A failure becomes
 // a Failure carrying the Win32 status the registry function returns.
 #pragma once
 
@@ -49,6 +49,8 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     sqlite3* get() const noexcept { return m_db; }
+    // True while a transaction is open on the connection.
+    bool in_transaction() const noexcept;
 
     // Runs SQL text of one or more statements whose rows are not needed
     // (pragmas, schema creation), each prepared and run once.

@@ -230,6 +230,11 @@ void Store::open_schema()
 
 Store::Transaction::Transaction(Store& store, Kind kind) : m_store(store)
 {
+    // A rollback that failed has left its transaction open; ending it here
+    // keeps the next call from failing and from seeing that call's changes.
+    if (store.m_db.in_transaction()) {
+        store.m_sql->rollback.run().finish();
+    }
     (kind == Kind::write ? store.m_sql->begin_write : store.m_sql->begin_read).run().finish();
     m_open = true;
 }

@@ -488,5 +488,29 @@ VH_PLATFORM_API BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCS
 VH_PLATFORM_API DWORD CharLowerBuffW(LPWSTR text, DWORD length);
 VH_PLATFORM_API DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 
+// ---- Fault injection (administration of the stand-ins, for tests) ---------------
+//
+// Arming a kind makes its nth operation from now on fail, once: an allocation
+// of the automation runtime returns nothing, a write, fsync, rename or
+// creating open of the profile service fails with the errno `failure`
+// (ENOSPC when 0), a SQLite prepare or step of the registry store gives the
+// result code `failure` (SQLITE_IOERR when 0). VH_FAULT_NEW is not hooked
+// here: a test program that replaces the global operator new asks
+// VhFaultHit(VH_FAULT_NEW) on each call and throws std::bad_alloc on TRUE.
+// VhFaultCount gives the operations of the kind seen since arming, so that a
+// test can arm n = 1, 2, ... until a run ends with the fault unused. A
+// disarmed kind costs one relaxed atomic load per operation.
+
+constexpr DWORD VH_FAULT_ALLOC = 1;
+constexpr DWORD VH_FAULT_FILE_WRITE = 2;
+constexpr DWORD VH_FAULT_SQLITE = 3;
+constexpr DWORD VH_FAULT_NEW = 4;
+
+VH_PLATFORM_API void VhFaultArm(DWORD kind, LONG nth, LONG failure);
+VH_PLATFORM_API void VhFaultDisarm(DWORD kind);
+VH_PLATFORM_API LONG VhFaultCount(DWORD kind);
+// Counts one operation of the kind; TRUE when it is the one that must fail.
+VH_PLATFORM_API BOOL VhFaultHit(DWORD kind);
+
 #include "win32_registry.h"
 #include "win32_ole.h"

@@ -74,6 +74,8 @@ std::u16string module_path()
     return std::u16string(path.begin(), path.end());
 }
 
+const char* type_library_platform() noexcept { return sizeof(void*) == 8 ? "win64" : "win32"; }
+
 HRESULT register_type_library(const std::u16string& module)
 {
     TypeLibRef library;

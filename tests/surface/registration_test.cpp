@@ -111,5 +111,29 @@ TEST_F(Registration, OtherServersEntriesAndForeignValuesStay)
     EXPECT_EQ(read("Vornhall.iniHandler\\CLSID"), "(no key)");
 }
 
+TEST_F(Registration, UnregisteringLeavesTheOtherKindsLibraryRegistration)
+{
+    // The other kind of the DLL (here the 64-bit one) registered side by side:
+    // its file under its own platform key, the version's values shared.
+    const std::string version = std::string("TypeLib\\") + library + "\\5.0";
+    write(version + "\\0\\win64", "", "/other/kind/Vornhall.dll");
+    write(version, "", "Vornhall");
+    write(version + "\\FLAGS", "", "0");
+    write(version + "\\HELPDIR", "", "/other/kind");
+    ASSERT_EQ(register_server(), S_OK);
+    ASSERT_EQ(unregister_server(), S_OK);
+    EXPECT_EQ(read(version + "\\0\\win32"), "(no key)");
+    EXPECT_EQ(read(version + "\\0\\win64"), "/other/kind/Vornhall.dll");
+    EXPECT_EQ(read(version), "Vornhall");
+    EXPECT_EQ(read(version + "\\FLAGS"), "0");
+    EXPECT_NE(read(version + "\\HELPDIR"), "(no key)");
+
+    // Once the other kind is gone too, nothing of the library is left.
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, (version + "\\0\\win64").c_str()), 0L);
+    ASSERT_EQ(register_server(), S_OK);
+    ASSERT_EQ(unregister_server(), S_OK);
+    EXPECT_EQ(read(std::string("TypeLib\\") + library), "(no key)");
+}
+
 }  // namespace
 }  // namespace vh
