@@ -47,6 +47,27 @@ HKEY to_hkey(HKEYS root) noexcept
 
 [[noreturn]] void raise_service_status(LSTATUS status) { raise_status(HRESULT_FROM_WIN32(static_cast<DWORD>(status))); }
 
+// A status that says the service itself failed (out of memory, a store it
+// cannot read or write), not that a key or value is missing or refused. No
+// member can give a true answer past it, so it ends the member, where other
+// statuses are dropped as the members document.
+void check_service(LSTATUS status)
+{
+    switch (status) {
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        raise_error(err::out_of_memory);
+    case ERROR_BADDB:
+    case ERROR_CANTOPEN:
+    case ERROR_CANTREAD:
+    case ERROR_CANTWRITE:
+    case ERROR_DISK_FULL:
+        raise_service_status(status);
+    default:
+        break;
+    }
+}
+
 bool names_nothing(BSTR text) { return text != nullptr && Text(text_of(text, SysStringLen(text))).find(u'\0') != Text::npos; }
 
 // Reads a 32-bit little-endian number.
@@ -118,7 +139,7 @@ public:
         return run_member(this, result, [&](Variant& out) {
             require(RootKey, sKey, sValueName);
             KeyHandle handle;
-            open(*RootKey, *sKey, KEY_ALL_ACCESS, handle);
+            check_service(open(*RootKey, *sKey, KEY_ALL_ACCESS, handle));
             QueryValue(handle, Bstr::copy_of(*sValueName), out);
             handle.close();
         });
@@ -129,7 +150,7 @@ public:
         return run_member(this, result, [&](Variant& out) {
             require(RootKey, sKey);
             KeyHandle handle;
-            open(*RootKey, *sKey, KEY_ALL_ACCESS, handle);
+            check_service(open(*RootKey, *sKey, KEY_ALL_ACCESS, handle));
             Variant listing;
             ListSubKeys(handle, listing);
             handle.close();
@@ -268,7 +289,12 @@ private:
     }
 
     // Opens path with full access into the caller's handle variable.
-    static LSTATUS OpenKey(HKEYS parent, Bstr path, KeyHandle& handle) { return open(parent, path.slot(), KEY_ALL_ACCESS, handle); }
+    static LSTATUS OpenKey(HKEYS parent, Bstr path, KeyHandle& handle)
+    {
+        const LSTATUS status = open(parent, path.slot(), KEY_ALL_ACCESS, handle);
+        check_service(status);
+        return status;
+    }
 
     // Creates the key (and every missing key on its path) or opens it.
     static LSTATUS CreateKey(HKEYS parent, Bstr& path, KeyHandle& handle, DWORD& disposition)
@@ -347,6 +373,7 @@ private:
             DWORD length = capacity;
             const LSTATUS status = enumerate(static_cast<DWORD>(index), name.get(), &length, &type);
             name.restore();
+            check_service(status);
             if (status == ERROR_MORE_DATA && capacity < longest_name) {
                 // A name longer than the buffer: ask again for the same entry.
                 capacity = std::min<DWORD>(capacity * 4, longest_name);
@@ -503,6 +530,7 @@ private:
                                       reinterpret_cast<BYTE*>(buffer.data()), &size);
         }
         name_arg.restore();
+        check_service(status);
         if (status != ERROR_SUCCESS) {
             return {};
         }
@@ -527,6 +555,7 @@ private:
         const LSTATUS status = RegEnumValueA(handle.get(), static_cast<DWORD>(index), name_arg.get(), &capacity, nullptr,
                                              &found_type, data, &size);
         name_arg.restore();
+        check_service(status);
         if (status != ERROR_SUCCESS || found_type != type || !(name_arg.first_bytes(capacity) == listed)) {
             return {};
         }

@@ -481,10 +481,8 @@ TEST_F(FaultInjection, EveryRegistryHandlerMemberFailsAsDocumented)
                       },
                       std::move(documented), midway, std::move(open)};
     };
-    // Listings and reads drop a failing service call: a read gives Empty, a
-    // listing ends early with success, and the deletions built on them
-    // report success with entries left. Still open.
-    const std::set<DWORD> dropped{VH_FAULT_NEW, VH_FAULT_SQLITE};
+    // Every kind of fault must now give a documented failure.
+    const std::set<DWORD> dropped{};
 
     const Bstr fault_key(u"Software\\Fault");
     const std::vector<Member> members{
