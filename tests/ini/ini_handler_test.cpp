@@ -11,6 +11,7 @@
 
 #include "ini/ini_handler.h"
 #include "surface/interfaces.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {
@@ -23,7 +24,7 @@ class IniHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_WINDIR", windir.path().c_str(), 1);
+        test::set_environment("VORNHALL_WINDIR", windir.path().string().c_str());
         ini = make_ini_handler();
     }
 
@@ -105,7 +106,7 @@ TEST_F(IniHandlerTest, FailedBindingKeepsThePreviousPath)
     EXPECT_TRUE(file_name().is_null());
     ASSERT_EQ(bind(path("a.ini")), S_OK);
     // A directory is no profile file, and binding never empties one.
-    mkdir(dir.file("folder").c_str(), 0755);
+    std::filesystem::create_directory(dir.path() / "folder");
     EXPECT_EQ(bind(path("folder")), error_status(err::path_file_access));
     EXPECT_EQ(bind(Bstr(concat(path("b.ini").view(), Text(u"\0x", 2)).view())), error_status(err::bad_file_name));
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.ini")));

@@ -13,6 +13,7 @@
 
 #include "registry/registry_handler.h"
 #include "surface/interfaces.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -52,7 +53,7 @@ class RegistryHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").string().c_str());
         registry = make_registry_handler();
         removed_keys.clear();
         read_opens = 0;

@@ -62,7 +62,7 @@ TEST_F(CollectionTest, ItemsKeepInsertionOrderAndAreReachedFromOne)
 
 TEST_F(CollectionTest, ItemsAddedByReferenceAreStoredAsTheirOwnStrings)
 {
-    BSTR element = SysAllocString(u"by reference");
+    BSTR element = SysAllocString(ole(u"by reference"));
     VARIANT reference;
     reference.vt = VT_BYREF | VT_BSTR;
     reference.pbstrVal = &element;

@@ -7,6 +7,7 @@
 #include "registry/registry_handler.h"
 #include "surface/members.h"
 #include "tests/support/late_bound.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {
@@ -21,7 +22,7 @@ class LateBinding : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
+        test::set_environment("VORNHALL_WINDIR", dir.path().string().c_str());
         ini_interface = make_ini_handler();
         ini = ini_interface.get();
         file = Bstr(from_utf8(dir.file("a.ini")));
@@ -152,7 +153,7 @@ TEST_F(LateBinding, ByReferenceVariantsOfAnotherKindAreConvertedAndWrittenBack)
 TEST_F(LateBinding, RootKeysTakeTheUnsignedReadingOfScriptNumbers)
 {
     // JScript's 0x80000001 is the double 2147483649: it means HKEY_CURRENT_USER.
-    setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+    test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").string().c_str());
     auto registry = make_registry_handler();
     VARIANT root;
     root.vt = VT_R8;

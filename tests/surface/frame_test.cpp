@@ -76,7 +76,7 @@ TEST(Frame, ErrorBecomesStatusAndOwningResultsComeBackEmpty)
 TEST(Frame, ByReferenceWritesSurviveAFailure)
 {
     Self self;
-    BSTR variable = SysAllocString(u"before");
+    BSTR variable = SysAllocString(ole(u"before"));
     const HRESULT status = run_member(&self, [&] {
         assign(variable, Bstr(u"written"));
         throw std::bad_alloc();
