@@ -1,21 +1,9 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-#include <unistd.h>
 
 namespace vh::test {
-
-TempDir::TempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "vornhall-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary directory");
-    }
-    m_path = pattern;
-}
 
 TempDir::~TempDir()
 {

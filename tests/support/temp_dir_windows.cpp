@@ -1,7 +1,6 @@
+// Where the temporary directory comes from on Windows.
 #include "tests/support/temp_dir.h"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/win32.h"
@@ -29,28 +28,6 @@ TempDir::TempDir()
         }
     }
     throw std::runtime_error("cannot create a temporary directory");
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string TempDir::file(const std::string& name) const { return (m_path / name).string(); }
-
-std::string read_file(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void write_file(const std::filesystem::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 }  // namespace vh::test
