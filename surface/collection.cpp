@@ -17,37 +17,11 @@ struct Entry {
 };
 
 // Walks a snapshot of the items taken when the enumeration began.
-class Enumerator final : public IEnumVARIANT {
+class Enumerator final : public ComObject<IEnumVARIANT> {
 public:
     explicit Enumerator(std::shared_ptr<const std::vector<Variant>> items, std::size_t next = 0)
         : m_items(std::move(items)), m_next(next)
     {
-        module::object_created();
-    }
-    Enumerator(const Enumerator&) = delete;
-    Enumerator& operator=(const Enumerator&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
-    {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-            *object = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --m_references;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override
@@ -92,11 +66,8 @@ public:
     }
 
 private:
-    ~Enumerator() { module::object_destroyed(); }
-
     std::shared_ptr<const std::vector<Variant>> m_items;
     std::size_t m_next;
-    std::atomic<ULONG> m_references{1};
 };
 
 class Collection final : public DispatchObject<_Collection> {

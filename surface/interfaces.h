@@ -86,6 +86,10 @@ struct _RegistryHandler : IDispatch {
 template <class I>
 struct InterfaceId;
 template <>
+struct InterfaceId<IEnumVARIANT> {
+    static constexpr const IID& value = IID_IEnumVARIANT;
+};
+template <>
 struct InterfaceId<_Collection> {
     static constexpr const IID& value = IID__Collection;
 };

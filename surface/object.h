@@ -1,8 +1,9 @@
-// The common base of the component's objects: reference counting,
+// The common bases of the component's objects: reference counting and
 // QueryInterface, and IDispatch served from the interface's member table.
 #pragma once
 
 #include <atomic>
+#include <type_traits>
 
 #include "platform/win32.h"
 #include "surface/dispatch.h"
@@ -20,18 +21,22 @@ void lock(bool locked) noexcept;
 bool in_use() noexcept;
 }  // namespace module
 
+// Reference counting and QueryInterface for an object of one interface
+// (and IDispatch, when the interface derives from it), counted among the
+// objects that keep the module loaded.
 template <class Interface>
-class DispatchObject : public Interface {
+class ComObject : public Interface {
 public:
-    DispatchObject(const DispatchObject&) = delete;
-    DispatchObject& operator=(const DispatchObject&) = delete;
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
     {
         if (object == nullptr) {
             return E_POINTER;
         }
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == InterfaceId<Interface>::value) {
+        if (riid == IID_IUnknown || riid == InterfaceId<Interface>::value ||
+            (std::is_base_of_v<IDispatch, Interface> && riid == IID_IDispatch)) {
             *object = static_cast<Interface*>(this);
             this->AddRef();
             return S_OK;
@@ -51,6 +56,18 @@ public:
         return left;
     }
 
+protected:
+    ComObject() noexcept { module::object_created(); }
+    virtual ~ComObject() { module::object_destroyed(); }
+
+private:
+    std::atomic<ULONG> m_references{1};
+};
+
+// An object whose interface is dual: IDispatch served from its member table.
+template <class Interface>
+class DispatchObject : public ComObject<Interface> {
+public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
         return dispatch::type_info_count(table_of<Interface>(), count);
@@ -75,11 +92,7 @@ public:
     }
 
 protected:
-    DispatchObject() noexcept { module::object_created(); }
-    virtual ~DispatchObject() { module::object_destroyed(); }
-
-private:
-    std::atomic<ULONG> m_references{1};
+    DispatchObject() noexcept = default;
 };
 
 }  // namespace vh
