@@ -1,11 +1,7 @@
-// RegistryHandler through its table of operations, on a private store.
-//
-// The registry functions the component calls are watched on their way to
-// the service: this program defines RegOpenKeyExA and RegDeleteKeyA itself,
-// records each call and hands it on to the service's own.
+// RegistryHandler through its table of operations, on a private tree of
+// the current user's keys. The registry calls of the members are watched on
+// their way to the system's functions (tests/support/private_registry.h).
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <string>
@@ -13,36 +9,7 @@
 
 #include "registry/registry_handler.h"
 #include "surface/interfaces.h"
-#include "tests/support/environment.h"
-#include "tests/support/temp_dir.h"
-
-namespace {
-std::vector<std::string> removed_keys;
-int read_opens = 0;
-
-template <class F>
-F next_definition(const char* name)
-{
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-}  // namespace
-
-extern "C" LSTATUS RegDeleteKeyA(HKEY parent, LPCSTR subkey)
-{
-    static auto real = next_definition<LSTATUS (*)(HKEY, LPCSTR)>("RegDeleteKeyA");
-    const LSTATUS status = real(parent, subkey);
-    if (status == ERROR_SUCCESS) {
-        removed_keys.emplace_back(subkey);
-    }
-    return status;
-}
-
-extern "C" LSTATUS RegOpenKeyExA(HKEY parent, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result)
-{
-    static auto real = next_definition<LSTATUS (*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)>("RegOpenKeyExA");
-    read_opens += access == KEY_READ ? 1 : 0;
-    return real(parent, subkey, options, access, result);
-}
+#include "tests/support/private_registry.h"
 
 namespace vh {
 namespace {
@@ -53,14 +20,12 @@ class RegistryHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").string().c_str());
         registry = make_registry_handler();
-        removed_keys.clear();
-        read_opens = 0;
-        handles_before = VhRegOpenHandleCount();
+        test::reset_registry_calls();
+        keys_before = test::open_key_count();
     }
 
-    void TearDown() override { EXPECT_EQ(VhRegOpenHandleCount(), handles_before) << "a member left a key open"; }
+    void TearDown() override { EXPECT_EQ(test::open_key_count(), keys_before) << "a member left a key open"; }
 
     static HKEY root() { return HKEY_CURRENT_USER; }
 
@@ -79,6 +44,11 @@ protected:
                                  static_cast<DWORD>(bytes.size())),
                   0L);
         RegCloseKey(key);
+    }
+
+    static std::pair<DWORD, std::string> stored(DWORD type, const std::string& bytes)
+    {
+        return {type, bytes};
     }
 
     // The type and bytes of a stored value; type 0 when it is missing.
@@ -122,8 +92,9 @@ protected:
                HRESULT expected = S_OK)
     {
         Bstr result;
-        EXPECT_EQ(registry->WriteRegValue(user, Bstr(path).get(), Bstr(name).get(), value.get(), result.put()),
-                  expected);
+        EXPECT_EQ(
+            registry->WriteRegValue(user, Bstr(path).get(), Bstr(name).get(), value.get(), result.put()),
+            expected);
         return result;
     }
 
@@ -155,9 +126,9 @@ protected:
         return result;
     }
 
-    test::TempDir dir;
+    test::PrivateRegistry private_tree;
     ComPtr<_RegistryHandler> registry;
-    DWORD handles_before = 0;
+    DWORD keys_before = 0;
 };
 
 // ---- CheckRegistryKey --------------------------------------------------------------
@@ -166,7 +137,7 @@ TEST_F(RegistryHandlerTest, CheckRegistryKeyGivesMinusOneOrTheServiceStatus)
 {
     create("Software\\Readable");
     create("Software\\Hidden");
-    ASSERT_EQ(VhRegSetKeyAccess(root(), "Software\\Hidden", VH_KEY_DENY_READ), 0L);
+    ASSERT_EQ(test::refuse_access(root(), "Software\\Hidden", test::Refuse::reading), 0L);
     EXPECT_EQ(check(u"Software\\Readable"), -1);
     EXPECT_EQ(check(u"Software\\Hidden"), 5);
     EXPECT_EQ(check(u"Software\\Missing"), 2);
@@ -231,7 +202,9 @@ TEST_F(RegistryHandlerTest, EnumValuesListsNamesAsVariantsThenTheEndEntry)
 
 TEST_F(RegistryHandlerTest, EnumKeysRoundTripsTheCallersPathAndEnumValuesLeavesIt)
 {
-    // UTF-8 cannot carry a lone surrogate: it comes back replaced.
+    // The ANSI code page cannot carry a lone surrogate: it comes back as
+    // the code page's replacement for it.
+    const std::u16string replaced = GetACP() == CP_UTF8 ? u"Software\\x\uFFFD" : u"Software\\x?";
     HKEYS root_key = user;
     const std::u16string odd = u"Software\\x\xD800";
     Bstr path(odd);
@@ -239,18 +212,20 @@ TEST_F(RegistryHandlerTest, EnumKeysRoundTripsTheCallersPathAndEnumValuesLeavesI
     ASSERT_EQ(registry->EnumValues(&root_key, &path.slot(), listing.put()), S_OK);
     EXPECT_EQ(path.view(), odd);
     ASSERT_EQ(registry->EnumKeys(&root_key, &path.slot(), listing.put()), S_OK);
-    EXPECT_EQ(path.view(), u"Software\\x\uFFFD");
+    EXPECT_EQ(path.view(), replaced);
     EXPECT_EQ(root_key, user);
 }
 
 TEST_F(RegistryHandlerTest, EnumValuesCountsWithSixteenBits)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root(), "Software\\Many", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0L);
+    ASSERT_EQ(
+        RegCreateKeyExA(root(), "Software\\Many", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0L);
     const DWORD one = 1;
     for (int i = 0; i < 32766; ++i) {
         const std::string name = "v" + std::to_string(i);
-        ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), 0L);
+        ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+                  0L);
     }
     HKEYS root_key = user;
     Bstr path(u"Software\\Many");
@@ -282,20 +257,20 @@ TEST_F(RegistryHandlerTest, WrittenValuesHaveTheirRegistryLayout)
     small.get().vt = VT_I2;
     small.get().iVal = 5;
     EXPECT_EQ(write(u"Software\\T", u"small", small).view(), u"");
-    EXPECT_EQ(raw("Software\\T", "small"), std::make_pair(REG_DWORD, std::string("\x05\0\0\0", 4)));
+    EXPECT_EQ(raw("Software\\T", "small"), stored(REG_DWORD, std::string("\x05\0\0\0", 4)));
     small.get().iVal = -1;
     write(u"Software\\T", u"minus", small);
-    EXPECT_EQ(raw("Software\\T", "minus"), std::make_pair(REG_DWORD, std::string("\xFF\xFF\xFF\xFF", 4)));
+    EXPECT_EQ(raw("Software\\T", "minus"), stored(REG_DWORD, std::string("\xFF\xFF\xFF\xFF", 4)));
     write(u"Software\\T", u"text", Variant::from_string(Bstr(u"abc")));
-    EXPECT_EQ(raw("Software\\T", "text"), std::make_pair(REG_SZ, std::string("abc\0", 4)));
+    EXPECT_EQ(raw("Software\\T", "text"), stored(REG_SZ, std::string("abc\0", 4)));
     write(u"Software\\T", u"empty", Variant::from_string(Bstr(u"")));
-    EXPECT_EQ(raw("Software\\T", "empty"), std::make_pair(REG_SZ, std::string("\0", 1)));
+    EXPECT_EQ(raw("Software\\T", "empty"), stored(REG_SZ, std::string("\0", 1)));
     write(u"Software\\T", u"nul", Variant::from_string(Bstr(Text(u"a\0b", 3))));
-    EXPECT_EQ(raw("Software\\T", "nul"), std::make_pair(REG_SZ, std::string("a\0b\0", 4)));
+    EXPECT_EQ(raw("Software\\T", "nul"), stored(REG_SZ, std::string("a\0b\0", 4)));
     write(u"Software\\T", u"yes", Variant::from_bool(true));
-    EXPECT_EQ(raw("Software\\T", "yes"), std::make_pair(REG_BINARY, std::string("\xFF", 1)));
+    EXPECT_EQ(raw("Software\\T", "yes"), stored(REG_BINARY, std::string("\xFF", 1)));
     write(u"Software\\T", u"no", Variant::from_bool(false));
-    EXPECT_EQ(raw("Software\\T", "no"), std::make_pair(REG_BINARY, std::string("\0", 1)));
+    EXPECT_EQ(raw("Software\\T", "no"), stored(REG_BINARY, std::string("\0", 1)));
 
     EXPECT_EQ(read(u"Software\\T", u"small").kind(), VT_I4);
     EXPECT_EQ(read(u"Software\\T", u"small").get().lVal, 5);
@@ -333,7 +308,7 @@ TEST_F(RegistryHandlerTest, KindsWithoutARegistryTypeAreRefusedButTheKeyIsMade)
     reference.get().vt = VT_BYREF | VT_I4;
     reference.get().plVal = &target;
     EXPECT_EQ(write(u"Software\\U", u"v", reference).view(), u"");
-    EXPECT_EQ(raw("Software\\U", "v"), std::make_pair(REG_DWORD, std::string("\x07\0\0\0", 4)));
+    EXPECT_EQ(raw("Software\\U", "v"), stored(REG_DWORD, std::string("\x07\0\0\0", 4)));
 }
 
 TEST_F(RegistryHandlerTest, ReadingFindsNamesWithoutRegardToCaseAndHandledTypesOnly)
@@ -352,7 +327,7 @@ TEST_F(RegistryHandlerTest, ReadingFindsNamesWithoutRegardToCaseAndHandledTypesO
     // A binary value longer than one byte cannot be read into one: Empty, not False.
     EXPECT_TRUE(read(u"Software\\R", u"long").is_empty());
     // A key that refuses full access reads as Empty, even though it could be read.
-    ASSERT_EQ(VhRegSetKeyAccess(root(), "Software\\R", VH_KEY_DENY_WRITE), 0L);
+    ASSERT_EQ(test::refuse_access(root(), "Software\\R", test::Refuse::changing), 0L);
     EXPECT_TRUE(read(u"Software\\R", u"Count").is_empty());
     EXPECT_FALSE(exists("Software\\Missing"));
 }
@@ -380,8 +355,9 @@ TEST_F(RegistryHandlerTest, DeleteKeyRemovesDepthFirstAndLeavesTheParentPath)
     HKEYS root_key = user;
     Bstr path(u"Software\\A");
     ASSERT_EQ(registry->DeleteKey(&root_key, &path.slot()), S_OK);
-    EXPECT_EQ(removed_keys, (std::vector<std::string>{"Software\\A\\B\\D", "Software\\A\\B", "Software\\A\\C",
-                                                      "Software\\A"}));
+    EXPECT_EQ(
+        test::registry_calls().removed_keys,
+        (std::vector<std::string>{"Software\\A\\B\\D", "Software\\A\\B", "Software\\A\\C", "Software\\A"}));
     EXPECT_EQ(path.view(), u"Software");
     EXPECT_TRUE(exists("Software\\Other"));
 
@@ -411,7 +387,7 @@ TEST_F(RegistryHandlerTest, DeleteKeyRefusesPathsThatWouldNameAnotherKey)
     }
     BSTR null_path = nullptr;
     EXPECT_EQ(registry->DeleteKey(&root_key, &null_path), error_status(err::invalid_argument));
-    EXPECT_TRUE(removed_keys.empty());
+    EXPECT_TRUE(test::registry_calls().removed_keys.empty());
     EXPECT_TRUE(exists("Software\\Keep"));
 }
 
@@ -419,7 +395,7 @@ TEST_F(RegistryHandlerTest, DeleteKeyStopsAtAKeyThatRefusesRemoval)
 {
     create("Software\\P\\Locked\\Inner");
     create("Software\\P\\Next");
-    ASSERT_EQ(VhRegSetKeyAccess(root(), "Software\\P\\Locked", VH_KEY_DENY_WRITE), 0L);
+    ASSERT_EQ(test::refuse_access(root(), "Software\\P\\Locked", test::Refuse::changing), 0L);
     HKEYS root_key = user;
     Bstr path(u"Software\\P");
     const HRESULT status = registry->DeleteKey(&root_key, &path.slot());
@@ -446,11 +422,13 @@ TEST_F(RegistryHandlerTest, DeleteValueRemovesOneValueAndIsQuietAboutMissingOnes
     EXPECT_EQ(untouched.view(), odd);
 
     // Refusals are reported: reading refused, or full access refused.
-    ASSERT_EQ(VhRegSetKeyAccess(root(), "Software\\D", VH_KEY_DENY_WRITE), 0L);
+    ASSERT_EQ(test::refuse_access(root(), "Software\\D", test::Refuse::changing), 0L);
     Bstr b(u"b");
-    EXPECT_EQ(registry->DeleteValue(&root_key, &path.slot(), &b.slot()), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    ASSERT_EQ(VhRegSetKeyAccess(root(), "Software\\D", VH_KEY_DENY_READ), 0L);
-    EXPECT_EQ(registry->DeleteValue(&root_key, &path.slot(), &b.slot()), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(registry->DeleteValue(&root_key, &path.slot(), &b.slot()),
+              HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(test::refuse_access(root(), "Software\\D", test::Refuse::reading), 0L);
+    EXPECT_EQ(registry->DeleteValue(&root_key, &path.slot(), &b.slot()),
+              HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
     EXPECT_EQ(raw("Software\\D", "b").first, 0u) << "unreadable here, but the value must still be there";
 }
 
@@ -463,11 +441,11 @@ TEST_F(RegistryHandlerTest, DeleteAllValuesDeletesEveryListedNameAndKeepsTheKey)
     HKEYS root_key = user;
     Bstr path(u"Software\\All");
     Variant result = Variant::from_int32(1);
-    read_opens = 0;
+    test::reset_registry_calls();
     ASSERT_EQ(registry->DeleteAllValues(&root_key, &path.slot(), result.put()), S_OK);
     EXPECT_TRUE(result.is_empty());
     // One check of its own, then one per DeleteValue: three values and the end entry.
-    EXPECT_EQ(read_opens, 5);
+    EXPECT_EQ(test::registry_calls().read_opens, 5);
     Variant listing;
     ASSERT_EQ(registry->EnumValues(&root_key, &path.slot(), listing.put()), S_OK);
     EXPECT_EQ(upper_bound(listing.array(), 1), 0);
