@@ -16,7 +16,9 @@
 // because the same component code passes them on Windows, where the ANSI
 // code page is a single-byte one that takes them.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 #include "platform/win32.h"
@@ -180,6 +182,44 @@ public:
     }
     void put(Unit unit) { put(&unit, 1); }
 
+    // Puts the leading run of ASCII units of [units, units + count), which
+    // every code page here maps one to one, and returns its length: text is
+    // mostly ASCII, and this is its fast path.
+    template <class From>
+    int put_ascii(const From* units, int count)
+    {
+        const int run = ascii_run(units, count);
+        if (run == 0 || m_full) {
+            return run;
+        }
+        if (m_buffer != nullptr) {
+            // As unit by unit: what fits is written before the buffer is full.
+            const int fits = std::min(run, m_capacity - m_count);
+            Unit* to = m_buffer + m_count;
+            int i = 0;
+            for (; i + 8 <= fits; i += 8) {  // in blocks the compiler turns into vector moves
+                Unit block[8];
+                for (int k = 0; k < 8; ++k) {
+                    block[k] = static_cast<Unit>(units[i + k]);
+                }
+                std::memcpy(to + i, block, sizeof block);
+            }
+            for (; i < fits; ++i) {
+                to[i] = static_cast<Unit>(units[i]);
+            }
+            if (fits < run) {
+                m_count += fits;
+                m_full = true;
+                return run;
+            }
+        } else if (run > max_count - m_count) {
+            m_full = true;
+            return run;
+        }
+        m_count += run;
+        return run;
+    }
+
     // The call's result: the unit count, or 0 with the last error set.
     int result() const
     {
@@ -191,6 +231,33 @@ public:
     }
 
 private:
+    // The length of the leading run of units below 0x80, eight bytes at a time.
+    template <class From>
+    static int ascii_run(const From* units, int count)
+    {
+        constexpr int per_word = 8 / sizeof(From);
+        constexpr std::uint64_t high_bits = sizeof(From) == 1 ? 0x8080808080808080ULL : 0xFF80FF80FF80FF80ULL;
+        int run = 0;
+        for (; run + 4 * per_word <= count; run += 4 * per_word) {
+            std::uint64_t words[4];
+            std::memcpy(words, units + run, sizeof words);
+            if (((words[0] | words[1] | words[2] | words[3]) & high_bits) != 0) {
+                break;
+            }
+        }
+        for (; run + per_word <= count; run += per_word) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, units + run, sizeof word);
+            if ((word & high_bits) != 0) {
+                break;
+            }
+        }
+        while (run < count && units[run] < 0x80) {
+            ++run;
+        }
+        return run;
+    }
+
     static constexpr int max_count = 0x7FFFFFFF;
     Unit* m_buffer;
     int m_capacity;
@@ -212,6 +279,10 @@ bool is_low_surrogate(char16_t c)
 bool encode_utf8(const char16_t* wide, int length, bool strict, Output<char>& out)
 {
     for (int i = 0; i < length; ++i) {
+        i += out.put_ascii(wide + i, length - i);
+        if (i == length) {
+            break;
+        }
         char32_t c = wide[i];
         if (is_high_surrogate(wide[i]) && i + 1 < length && is_low_surrogate(wide[i + 1])) {
             c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
@@ -254,8 +325,7 @@ bool decode_utf8(const unsigned char* bytes, int length, bool strict, Output<cha
     while (i < length) {
         const unsigned char lead = bytes[i];
         if (lead < 0x80) {
-            out.put(lead);
-            ++i;
+            i += out.put_ascii(bytes + i, length - i);
             continue;
         }
         int trail = 0;
@@ -335,6 +405,10 @@ void encode_1252(const char16_t* wide, int length, bool best_fit, char default_c
                  Output<char>& out)
 {
     for (int i = 0; i < length; ++i) {
+        i += out.put_ascii(wide + i, length - i);
+        if (i == length) {
+            break;
+        }
         const int byte = cp1252_byte(wide[i], best_fit);
         if (byte < 0) {
             used_default = true;
@@ -348,6 +422,10 @@ void encode_1252(const char16_t* wide, int length, bool best_fit, char default_c
 void decode_1252(const unsigned char* bytes, int length, Output<char16_t>& out)
 {
     for (int i = 0; i < length; ++i) {
+        i += out.put_ascii(bytes + i, length - i);
+        if (i == length) {
+            break;
+        }
         const unsigned char b = bytes[i];
         out.put(b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : static_cast<char16_t>(b));
     }

@@ -107,7 +107,14 @@ template <class Body>
 LSTATUS guarded(Body&& body) noexcept
 {
     try {
-        return body();
+        for (;;) {
+            try {
+                return body();
+            } catch (const vh::registry::StaleCache&) {
+                // Another process changed the store during the call, before
+                // anything was delivered: the call runs again on the store.
+            }
+        }
     } catch (const Failure& failure) {
         return failure.status();
     } catch (const std::bad_alloc&) {

@@ -21,6 +21,20 @@
 // reads the store O(n) times, and still sees changes made between steps by
 // this process or any other sharing the file.
 //
+// What a process has read is remembered (keys, names, listings, small value
+// data) as long as no process has changed the store since: a count of the
+// changes lives in shared memory beside the file ("<store>-changes"); every
+// write transaction counts itself as started once it holds the write lock and
+// as finished after it ends. A read transaction that finds the count where it
+// was when the memory was filled, with no change under way, answers from
+// memory and opens no store transaction; a miss reads the store and then
+// checks the count again, so an answer from the store is never mixed with
+// older ones from memory (the call starts again instead: StaleCache). A
+// process that dies in the middle of a write leaves the count unsettled, and
+// every read goes to the store until the next write settles it. Without the
+// shared memory (a folder that cannot hold the file), every read goes to
+// the store.
+//
 // The file is opened in WAL mode, so readers never wait for a writer, with
 // normal synchronisation: a committed change is in the log before the call
 // returns and survives the crash of any process; the log reaches the disk
@@ -29,7 +43,15 @@
 // release is refused rather than misread.
 #include "platform/linux/registry_store.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <utility>
 
 namespace vh::registry {
 
@@ -37,6 +59,11 @@ namespace {
 
 constexpr std::int64_t schema_version = 1;
 constexpr int busy_timeout_ms = 10000;
+constexpr std::size_t counter_size = 4096;
+// Entries remembered before the memory is emptied (a listing counts by its
+// length), and the largest value data remembered.
+constexpr std::size_t memory_limit = 1 << 20;
+constexpr std::size_t data_limit = 4096;
 
 constexpr const char* schema_sql = R"sql(
     CREATE TABLE keys (
@@ -110,7 +137,107 @@ Bytes copy(ByteView bytes)
     return Bytes(p, p + bytes.size);
 }
 
+std::atomic_ref<std::uint64_t> shared(std::uint64_t& word)
+{
+    return std::atomic_ref<std::uint64_t>(word);
+}
+
+std::string id_key(std::int64_t id)
+{
+    return std::string(reinterpret_cast<const char*>(&id), sizeof id);
+}
+
+std::string name_key(std::int64_t parent, const Bytes& folded)
+{
+    std::string key = id_key(parent);
+    key.append(reinterpret_cast<const char*>(folded.data()), folded.size());
+    return key;
+}
+
+// What an answer costs the memory.
+template <class Row>
+std::size_t weight(const std::vector<Row>& rows)
+{
+    return 1 + rows.size();
+}
+template <class Value>
+std::size_t weight(const Value&)
+{
+    return 1;
+}
+
 }  // namespace
+
+// ---- The change counter ------------------------------------------------------------
+
+ChangeCounter::ChangeCounter(const std::string& store_path) noexcept
+{
+    const std::string path = store_path + "-changes";
+    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0) {
+        return;
+    }
+    // A new file is grown to size by whichever process meets it first; growing
+    // it again to the same size changes nothing another has counted.
+    struct stat info {};
+    if (::fstat(file, &info) != 0 || (static_cast<std::size_t>(info.st_size) < counter_size &&
+                                      ::ftruncate(file, static_cast<off_t>(counter_size)) != 0)) {
+        ::close(file);
+        return;
+    }
+    void* memory = ::mmap(nullptr, counter_size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+    ::close(file);
+    if (memory != MAP_FAILED) {
+        m_shared = static_cast<std::uint64_t*>(memory);
+    }
+}
+
+ChangeCounter::~ChangeCounter()
+{
+    if (m_shared != nullptr) {
+        ::munmap(m_shared, counter_size);
+    }
+}
+
+std::uint64_t ChangeCounter::settled() const noexcept
+{
+    if (m_shared == nullptr) {
+        return none;
+    }
+    const std::uint64_t started = shared(m_shared[0]).load();
+    const std::uint64_t finished = shared(m_shared[1]).load();
+    return started == finished && started != none ? started : none;
+}
+
+bool ChangeCounter::still(std::uint64_t count) const noexcept
+{
+    return m_shared != nullptr && count != none && shared(m_shared[0]).load() == count;
+}
+
+void ChangeCounter::begin_change() noexcept
+{
+    if (m_shared == nullptr) {
+        return;
+    }
+    // Holding the write lock, this is the only change under way: one that
+    // started and never finished belonged to a process that died, and is
+    // settled here.
+    const std::uint64_t started = shared(m_shared[0]).load();
+    shared(m_shared[1]).store(started);
+    m_ticket = started + 1;
+    shared(m_shared[0]).store(m_ticket);
+}
+
+void ChangeCounter::end_change() noexcept
+{
+    if (m_shared == nullptr) {
+        return;
+    }
+    // Settled only from the count this change started at: a change begun
+    // since has settled it already, or will.
+    std::uint64_t expected = m_ticket - 1;
+    shared(m_shared[1]).compare_exchange_strong(expected, m_ticket);
+}
 
 Name make_name(std::u16string text)
 {
@@ -174,7 +301,7 @@ struct Store::Statements {
     Statement remove_value;
 };
 
-Store::Store(const std::string& path) : m_path(path), m_db(path, busy_timeout_ms)
+Store::Store(const std::string& path) : m_path(path), m_db(path, busy_timeout_ms), m_changes(path)
 {
     try {
         open_schema();
@@ -235,7 +362,7 @@ Store::Transaction::Transaction(Store& store, Kind kind) : m_store(store)
     if (store.m_db.in_transaction()) {
         store.m_sql->rollback.run().finish();
     }
-    (kind == Kind::write ? store.m_sql->begin_write : store.m_sql->begin_read).run().finish();
+    store.begin(kind == Kind::write ? Mode::writing : Mode::reading);
     m_open = true;
 }
 
@@ -244,39 +371,135 @@ Store::Transaction::~Transaction()
     if (!m_open) {
         return;
     }
-    try {
-        m_store.m_sql->rollback.run().finish();
-    } catch (const Failure&) {
-        // SQLite has already rolled back a transaction whose step failed.
+    if (m_store.m_begun) {
+        try {
+            m_store.m_sql->rollback.run().finish();
+        } catch (const Failure&) {
+            // SQLite has already rolled back a transaction whose step failed.
+        }
     }
+    m_store.end(false);
 }
 
 void Store::Transaction::commit()
 {
-    m_store.m_sql->commit.run().finish();
+    if (m_store.m_begun) {
+        m_store.m_sql->commit.run().finish();
+    }
     m_open = false;
+    m_store.end(true);
+}
+
+void Store::begin(Mode mode)
+{
+    m_begun = false;
+    if (mode == Mode::writing) {
+        forget();
+        m_sql->begin_write.run().finish();
+        m_begun = true;
+        m_mode = Mode::writing;
+        m_changes.begin_change();
+        return;
+    }
+    if (m_changes.still(m_known)) {
+        m_mode = Mode::remembered;  // a store transaction only on a miss
+        return;
+    }
+    forget();
+    m_reading = m_changes.settled();
+    m_sql->begin_read.run().finish();
+    m_begun = true;
+    m_mode = Mode::reading;
+}
+
+void Store::end(bool committed)
+{
+    const Mode mode = std::exchange(m_mode, Mode::idle);
+    m_begun = false;
+    if (mode == Mode::writing) {
+        m_changes.end_change();  // committed or not, the change is over
+    } else if (mode == Mode::reading) {
+        // What was read holds true for the count the read started at, when
+        // no change has started since.
+        if (committed && m_changes.still(m_reading)) {
+            m_known = m_reading;
+        } else {
+            forget();
+        }
+    }
+}
+
+void Store::forget() noexcept
+{
+    m_known = ChangeCounter::none;
+    m_weight = 0;
+    m_keys.clear();
+    m_children.clear();
+    m_subkeys.clear();
+    m_details.clear();
+    m_values.clear();
+    m_data.clear();
+}
+
+template <class Value, class Fetch>
+Value Store::remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch)
+{
+    const bool remembering =
+        m_mode == Mode::remembered || (m_mode == Mode::reading && m_reading != ChangeCounter::none);
+    if (remembering) {
+        const auto found = memory.find(key);
+        if (found != memory.end()) {
+            return found->second;
+        }
+    }
+    if (m_mode == Mode::remembered && !m_begun) {
+        m_sql->begin_read.run().finish();
+        m_begun = true;
+    }
+    Value value = fetch();
+    if (m_mode == Mode::remembered && !m_changes.still(m_known)) {
+        // The store read here may be newer than what this call has already
+        // been told from memory.
+        forget();
+        throw StaleCache{};
+    }
+    if (remembering) {
+        m_weight += weight(value);
+        if (m_weight > memory_limit) {
+            const std::uint64_t known = m_known;
+            forget();
+            m_known = known;
+            m_weight = weight(value);
+        }
+        memory.emplace(key, value);
+    }
+    return value;
 }
 
 // ---- Keys ------------------------------------------------------------------------------
 
 std::optional<KeyState> Store::key(std::int64_t id)
 {
-    Run run = m_sql->key.run();
-    run.bind(1, id);
-    if (!run.next()) {
-        return std::nullopt;
-    }
-    return KeyState{id, run.integer(0), static_cast<DWORD>(run.integer(1)), run.integer(2)};
+    return remembered(m_keys, id_key(id), [&]() -> std::optional<KeyState> {
+        Run run = m_sql->key.run();
+        run.bind(1, id);
+        if (!run.next()) {
+            return std::nullopt;
+        }
+        return KeyState{id, run.integer(0), static_cast<DWORD>(run.integer(1)), run.integer(2)};
+    });
 }
 
 std::optional<KeyState> Store::child(const KeyState& parent, const Name& name)
 {
-    Run run = m_sql->child.run();
-    run.bind(1, parent.id).bind(2, view(name.folded));
-    if (!run.next()) {
-        return std::nullopt;
-    }
-    return KeyState{run.integer(0), parent.id, static_cast<DWORD>(run.integer(1)), run.integer(2)};
+    return remembered(m_children, name_key(parent.id, name.folded), [&]() -> std::optional<KeyState> {
+        Run run = m_sql->child.run();
+        run.bind(1, parent.id).bind(2, view(name.folded));
+        if (!run.next()) {
+            return std::nullopt;
+        }
+        return KeyState{run.integer(0), parent.id, static_cast<DWORD>(run.integer(1)), run.integer(2)};
+    });
 }
 
 KeyState Store::add_child(const KeyState& parent, const Name& name, const std::u16string* class_text)
@@ -330,53 +553,68 @@ void Store::touch(std::int64_t id)
 
 std::vector<SubkeyRow> Store::subkeys(std::int64_t id)
 {
-    std::vector<SubkeyRow> rows;
-    Run run = m_sql->subkeys.run();
-    run.bind(1, id);
-    while (run.next()) {
-        rows.push_back(SubkeyRow{run.integer(0), utf16_text(run.blob(1))});
-    }
-    return rows;
+    return remembered(m_subkeys, id_key(id), [&] {
+        std::vector<SubkeyRow> rows;
+        Run run = m_sql->subkeys.run();
+        run.bind(1, id);
+        while (run.next()) {
+            rows.push_back(SubkeyRow{run.integer(0), utf16_text(run.blob(1))});
+        }
+        return rows;
+    });
 }
 
 std::optional<SubkeyDetails> Store::subkey_details(std::int64_t id)
 {
-    Run run = m_sql->subkey_details.run();
-    run.bind(1, id);
-    if (!run.next()) {
-        return std::nullopt;
-    }
-    SubkeyDetails details;
-    if (!run.is_null(0)) {
-        details.class_text = utf16_text(run.blob(0));
-    }
-    details.written = run.integer(1);
-    return details;
+    return remembered(m_details, id_key(id), [&]() -> std::optional<SubkeyDetails> {
+        Run run = m_sql->subkey_details.run();
+        run.bind(1, id);
+        if (!run.next()) {
+            return std::nullopt;
+        }
+        SubkeyDetails details;
+        if (!run.is_null(0)) {
+            details.class_text = utf16_text(run.blob(0));
+        }
+        details.written = run.integer(1);
+        return details;
+    });
 }
 
 // ---- Values ----------------------------------------------------------------------------
 
 std::vector<ValueRow> Store::values(std::int64_t key)
 {
-    std::vector<ValueRow> rows;
-    Run run = m_sql->values.run();
-    run.bind(1, key);
-    while (run.next()) {
-        rows.push_back(ValueRow{utf16_text(run.blob(0)), copy(run.blob(1)),
-                                static_cast<DWORD>(run.integer(2)),
-                                static_cast<std::uint32_t>(run.integer(3))});
-    }
-    return rows;
+    return remembered(m_values, id_key(key), [&] {
+        std::vector<ValueRow> rows;
+        Run run = m_sql->values.run();
+        run.bind(1, key);
+        while (run.next()) {
+            rows.push_back(ValueRow{utf16_text(run.blob(0)), copy(run.blob(1)),
+                                    static_cast<DWORD>(run.integer(2)),
+                                    static_cast<std::uint32_t>(run.integer(3))});
+        }
+        return rows;
+    });
 }
 
 std::optional<ValueData> Store::value(std::int64_t key, const Bytes& folded)
 {
-    Run run = m_sql->value.run();
-    run.bind(1, key).bind(2, view(folded));
-    if (!run.next()) {
-        return std::nullopt;
+    const auto fetch = [&]() -> std::optional<ValueData> {
+        Run run = m_sql->value.run();
+        run.bind(1, key).bind(2, view(folded));
+        if (!run.next()) {
+            return std::nullopt;
+        }
+        return ValueData{static_cast<DWORD>(run.integer(0)), copy(run.blob(1))};
+    };
+    // Large data is read each time rather than held.
+    const std::string memory_key = name_key(key, folded);
+    std::optional<ValueData> data = remembered(m_data, memory_key, fetch);
+    if (data && data->data.size() > data_limit) {
+        m_data.erase(memory_key);
     }
-    return ValueData{static_cast<DWORD>(run.integer(0)), copy(run.blob(1))};
+    return data;
 }
 
 void Store::put_value(std::int64_t key, const Name& name, DWORD type, ByteView data)

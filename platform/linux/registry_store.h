@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/linux/registry_sqlite.h"
@@ -57,6 +58,35 @@ struct ValueRow {
 struct ValueData {
     DWORD type = 0;
     Bytes data;
+};
+
+// Thrown by a read that found the store changed under the answers it had
+// already given from memory: the call starts again, reading the store.
+struct StaleCache {};
+
+// A count of the changes made to a store file by every process, in shared
+// memory beside the file (see registry_store.cpp): a process that sees it
+// unchanged knows that nothing it remembers of the store has changed.
+class ChangeCounter {
+public:
+    explicit ChangeCounter(const std::string& store_path) noexcept;
+    ~ChangeCounter();
+    ChangeCounter(const ChangeCounter&) = delete;
+    ChangeCounter& operator=(const ChangeCounter&) = delete;
+
+    static constexpr std::uint64_t none = ~std::uint64_t{0};
+    // The count of changes when no change is under way, else none (and
+    // always none when the shared memory could not be had).
+    std::uint64_t settled() const noexcept;
+    // True while nothing has started since `count` was settled.
+    bool still(std::uint64_t count) const noexcept;
+    // Around a write transaction, called with the store's write lock held.
+    void begin_change() noexcept;
+    void end_change() noexcept;
+
+private:
+    std::uint64_t* m_shared = nullptr;  // [0] changes started, [1] changes finished
+    std::uint64_t m_ticket = 0;
 };
 
 class Store {
@@ -116,12 +146,35 @@ public:
 private:
     struct Statements;
 
+    // How the transaction under way reads: from memory, checked against the
+    // change counter (a store transaction is begun only on a miss); from the
+    // store, remembering what it reads; or from the store only (writes).
+    enum class Mode { idle, remembered, reading, writing };
+
     void open_schema();
     void touch(std::int64_t id);
+    void begin(Mode mode);
+    void end(bool committed);
+    void forget() noexcept;
+    template <class Value, class Fetch>
+    Value remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch);
 
     std::string m_path;
     Connection m_db;
     std::unique_ptr<Statements> m_sql;
+
+    ChangeCounter m_changes;
+    Mode m_mode = Mode::idle;
+    bool m_begun = false;                           // a store transaction is open
+    std::uint64_t m_known = ChangeCounter::none;    // the count the memory below holds true for
+    std::uint64_t m_reading = ChangeCounter::none;  // the count a reading transaction started at
+    std::size_t m_weight = 0;                       // entries remembered, listings by their length
+    std::unordered_map<std::string, std::optional<KeyState>> m_keys;
+    std::unordered_map<std::string, std::optional<KeyState>> m_children;
+    std::unordered_map<std::string, std::vector<SubkeyRow>> m_subkeys;
+    std::unordered_map<std::string, std::optional<SubkeyDetails>> m_details;
+    std::unordered_map<std::string, std::vector<ValueRow>> m_values;
+    std::unordered_map<std::string, std::optional<ValueData>> m_data;
 };
 
 }  // namespace vh::registry

@@ -4,6 +4,7 @@
 // a child must not inherit the parent's open store) that run only
 // ChildProcess.Task, with the task named in the environment, against the
 // parent's store file; then the parent checks what they left.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -103,6 +105,19 @@ TEST(ChildProcess, Task)
         GTEST_SKIP() << "run by the other cases only";
     }
     const std::string what(task);
+    if (what.rfind("set:", 0) == 0) {
+        HKEY key = nullptr;
+        ASSERT_EQ(create(std::string(top) + "\\Remembered", &key), ERROR_SUCCESS);
+        const DWORD number = static_cast<DWORD>(std::stoul(what.substr(4)));
+        ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
+        RegCloseKey(key);
+        return;
+    }
+    if (what == "remove") {
+        ASSERT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, nullptr), ERROR_SUCCESS);  // the root's unnamed value
+        ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str()), ERROR_SUCCESS);
+        return;
+    }
     if (what.rfind("add:", 0) == 0) {
         HKEY key = nullptr;
         ASSERT_EQ(create(std::string(top) + "\\Listing\\" + what.substr(4), &key), ERROR_SUCCESS);
@@ -132,6 +147,15 @@ TEST(ChildProcess, Task)
 class RegistryProcessTest : public testing::Test {
 protected:
     void SetUp() override { setenv("VORNHALL_REGISTRY", m_file.c_str(), 1); }
+
+    static DWORD number(HKEY key)
+    {
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+                  ERROR_SUCCESS);
+        return value;
+    }
 
     vh::test::TempDir m_dir;
     std::string m_file = m_dir.file("registry.db");
@@ -188,6 +212,65 @@ TEST_F(RegistryProcessTest, AListingSeesAnotherProcessBetweenSteps)
     ASSERT_EQ(RegEnumKeyExA(listing, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
     EXPECT_STREQ(name, "B");
     RegCloseKey(listing);
+}
+
+// A process answers reads from what it has read before while no process has
+// changed the store: every change by another one must still be seen.
+TEST_F(RegistryProcessTest, ReadsSeeEveryChangeByAnotherProcess)
+{
+    ASSERT_EQ(wait_for(start_child("set:1")), 0);
+    ASSERT_EQ(RegSetValueExA(HKEY_CURRENT_USER, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+              ERROR_SUCCESS);
+    HKEY key = nullptr;
+    const std::string path = std::string(top) + "\\Remembered";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 1u);
+    EXPECT_EQ(number(key), 1u);
+    ASSERT_EQ(wait_for(start_child("set:2")), 0);
+    EXPECT_EQ(number(key), 2u);
+
+    ASSERT_EQ(wait_for(start_child("remove")), 0);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+    HKEY again = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &again), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+}
+
+// A writer that dies after its change reached the store but before it
+// counted the change as finished leaves the count unsettled: every process
+// must then read the store itself until the next change settles it.
+TEST_F(RegistryProcessTest, AWriterThatDiedMidwayLeavesNothingStale)
+{
+    ASSERT_EQ(wait_for(start_child("set:1")), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_ALL_ACCESS,
+                            &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 1u);
+
+    // What the dead writer left: its change started, and in the store.
+    const int counter = open((m_file + "-changes").c_str(), O_RDWR);
+    ASSERT_GE(counter, 0);
+    std::uint64_t started = 0;
+    ASSERT_EQ(pread(counter, &started, sizeof started, 0), static_cast<ssize_t>(sizeof started));
+    ++started;
+    ASSERT_EQ(pwrite(counter, &started, sizeof started, 0), static_cast<ssize_t>(sizeof started));
+    close(counter);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE vals SET data = x'07000000'", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    EXPECT_EQ(number(key), 7u);
+    EXPECT_EQ(number(key), 7u);
+    const DWORD eight = 8;
+    ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&eight), 4), ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 8u);
+    ASSERT_EQ(wait_for(start_child("set:9")), 0);
+    EXPECT_EQ(number(key), 9u);
+    RegCloseKey(key);
 }
 
 }  // namespace

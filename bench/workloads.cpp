@@ -1,0 +1,602 @@
+#include "bench/workloads.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <utility>
+
+#include "surface/interfaces.h"
+#include "surface/values.h"
+
+namespace vh::bench {
+namespace {
+
+constexpr HKEYS user = HKEYS::current_user;
+const std::string base_key = "Software\\Vornhall bench";
+
+void check(HRESULT status, const std::string& what)
+{
+    if (FAILED(status)) {
+        char code[24];
+        snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(status));
+        fail(what + " failed with 0x" + code);
+    }
+}
+
+void check_status(LSTATUS status, const std::string& what)
+{
+    if (status != ERROR_SUCCESS) {
+        fail(what + " failed with status " + std::to_string(status));
+    }
+}
+
+std::u16string wide(const std::string& text)
+{
+    return from_utf8(text);
+}
+
+// ---- Data -----------------------------------------------------------------------------
+
+// A profile of the given number of entries, a hundred to a section: keys
+// k0.. in sections s0..; the last entry is the one the workloads ask for.
+struct ProfileShape {
+    std::string last_section;
+    std::string last_key;
+};
+
+ProfileShape write_profile(const std::filesystem::path& path, std::int64_t entries)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    ProfileShape shape;
+    for (std::int64_t i = 0; i < entries; ++i) {
+        if (i % 100 == 0) {
+            shape.last_section = "s" + std::to_string(i / 100);
+            out << '[' << shape.last_section << "]\r\n";
+        }
+        shape.last_key = "k" + std::to_string(i);
+        out << shape.last_key << "=value number " << i << "\r\n";
+    }
+    if (!out.flush()) {
+        fail("writing " + path.string());
+    }
+    return shape;
+}
+
+HKEY create_key(HKEY parent, const std::string& path)
+{
+    HKEY key = nullptr;
+    check_status(RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                 "RegCreateKeyExA " + path);
+    return key;
+}
+
+// Values v0..v(count-1), each a number.
+void fill_values(const std::string& path, std::int64_t count)
+{
+    HKEY key = create_key(HKEY_CURRENT_USER, path);
+    for (std::int64_t i = 0; i < count; ++i) {
+        const DWORD number = static_cast<DWORD>(i);
+        check_status(RegSetValueExA(key, ("v" + std::to_string(i)).c_str(), 0, REG_DWORD,
+                                    reinterpret_cast<const BYTE*>(&number), sizeof number),
+                     "RegSetValueExA");
+    }
+    RegCloseKey(key);
+}
+
+// Keys k0..k(count-1) below path.
+void fill_subkeys(const std::string& path, std::int64_t count)
+{
+    HKEY key = create_key(HKEY_CURRENT_USER, path);
+    for (std::int64_t i = 0; i < count; ++i) {
+        RegCloseKey(create_key(key, "k" + std::to_string(i)));
+    }
+    RegCloseKey(key);
+}
+
+// A chain of count keys, each the only subkey of the one above.
+void fill_chain(const std::string& path, std::int64_t count)
+{
+    HKEY key = create_key(HKEY_CURRENT_USER, path);
+    for (std::int64_t i = 1; i < count; ++i) {
+        HKEY below = create_key(key, "k");
+        RegCloseKey(key);
+        key = below;
+    }
+    RegCloseKey(key);
+}
+
+// ---- Late binding ---------------------------------------------------------------------
+
+// One late-bound call, its arguments made once: the way a script host calls
+// a member it has looked up.
+class LateCall {
+public:
+    LateCall(IUnknown* object, const std::u16string& name, WORD flags, std::vector<Variant> args)
+        : m_flags(flags), m_args(std::move(args))
+    {
+        check(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(m_object.put())),
+              "QueryInterface(IDispatch)");
+        auto* names = const_cast<LPOLESTR>(ole(name));
+        check(m_object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &m_id), "GetIDsOfNames");
+        // Arguments go last first.
+        for (auto it = m_args.rbegin(); it != m_args.rend(); ++it) {
+            m_slots.push_back(it->get());
+        }
+        m_params.rgvarg = m_slots.data();
+        m_params.cArgs = static_cast<UINT>(m_slots.size());
+        if (flags == DISPATCH_PROPERTYPUT) {
+            m_params.rgdispidNamedArgs = &m_put;
+            m_params.cNamedArgs = 1;
+        }
+    }
+
+    LateCall(const LateCall&) = delete;
+    LateCall& operator=(const LateCall&) = delete;
+
+    void operator()()
+    {
+        VARIANT result;
+        VariantInit(&result);
+        check(m_object->Invoke(m_id, IID_NULL, LOCALE_USER_DEFAULT, m_flags, &m_params,
+                               m_flags == DISPATCH_PROPERTYPUT ? nullptr : &result, nullptr, nullptr),
+              "Invoke");
+        VariantClear(&result);
+    }
+
+private:
+    ComPtr<IDispatch> m_object;
+    DISPID m_id = DISPID_UNKNOWN;
+    WORD m_flags;
+    std::vector<Variant> m_args;
+    std::vector<VARIANT> m_slots;
+    DISPID m_put = DISPID_PROPERTYPUT;
+    DISPPARAMS m_params{};
+};
+
+// A late-bound call as a workload's step.
+std::function<void()> late(IUnknown* object, const std::u16string& name, WORD flags,
+                           std::vector<Variant> args = {})
+{
+    return [call = std::make_shared<LateCall>(object, name, flags, std::move(args))] { (*call)(); };
+}
+
+Variant text(const std::string& value)
+{
+    return Variant::from_string(Bstr(wide(value)));
+}
+
+Variant number(std::int32_t value)
+{
+    return Variant::from_int32(value);
+}
+
+Variant root()
+{
+    return number(static_cast<std::int32_t>(user));
+}
+
+}  // namespace
+
+// ---- The workloads --------------------------------------------------------------------
+
+struct Workloads::State {
+    std::shared_ptr<Module> module;
+    std::filesystem::path folder;
+
+    template <class I>
+    ComPtr<I> make(REFCLSID clsid, REFIID iid)
+    {
+        return ComPtr<I>::attach(static_cast<I*>(create_object(*module, clsid, iid)));
+    }
+    ComPtr<_iniHandler> ini() { return make<_iniHandler>(CLSID_iniHandler, IID__iniHandler); }
+    ComPtr<_RegistryHandler> registry()
+    {
+        return make<_RegistryHandler>(CLSID_RegistryHandler, IID__RegistryHandler);
+    }
+
+    // An iniHandler bound to a new file of the given number of entries.
+    ComPtr<_iniHandler> bound_ini(const std::string& file, std::int64_t entries, ProfileShape* shape)
+    {
+        const std::filesystem::path path = folder / file;
+        const ProfileShape made = write_profile(path, entries);
+        if (shape != nullptr) {
+            *shape = made;
+        }
+        ComPtr<_iniHandler> object = ini();
+        check(object->put_FileName(Bstr(wide(path.string())).get()), "FileName");
+        return object;
+    }
+};
+
+Workloads::Workloads(const std::filesystem::path& module, const std::filesystem::path& folder)
+    : m_state(std::make_unique<State>())
+{
+    m_state->module = load_module(module);
+    m_state->folder = folder;
+}
+
+Workloads::~Workloads() = default;
+
+namespace {
+
+// A member called through the table of operations and late-bound, on the
+// same input.
+void add_member(std::vector<Case>& out, const std::string& name, std::function<void()> direct,
+                std::function<void()> late, std::function<void()> before_each = {})
+{
+    out.push_back(Case{name + "/direct", 0, 0, {}, before_each, std::move(direct), {}});
+    out.push_back(Case{name + "/invoke", 0, 0, {}, before_each, std::move(late), {}});
+}
+
+}  // namespace
+
+std::vector<Case> Workloads::cases()
+{
+    State& state = *m_state;
+    std::vector<Case> out;
+
+    // ---- iniHandler, one call on a small file ------------------------------------
+    {
+        const std::filesystem::path small = state.folder / "small.ini";
+        write_profile(small, 10);
+        const std::string path = small.string();
+        auto object = state.ini();
+        check(object->put_FileName(Bstr(wide(path)).get()), "FileName");
+
+        add_member(
+            out, "ini.FileName.get",
+            [object] {
+                Bstr result;
+                check(object->get_FileName(result.put()), "FileName");
+            },
+            late(object.get(), u"FileName", DISPATCH_PROPERTYGET));
+        add_member(
+            out, "ini.FileName.put",
+            [object, name = Bstr(wide(path))] { check(object->put_FileName(name.get()), "FileName"); },
+            late(object.get(), u"FileName", DISPATCH_PROPERTYPUT, {text(path)}));
+        add_member(
+            out, "ini.GetValue",
+            [object, section = Bstr(u"s0"), key = Bstr(u"k9"), fallback = Bstr(u"")] {
+                Bstr result;
+                check(object->GetValue(section.get(), key.get(), fallback.get(), result.put()), "GetValue");
+            },
+            late(object.get(), u"GetValue", DISPATCH_METHOD, {text("s0"), text("k9"), text("")}));
+        // Two values in turn, so that every call changes the file.
+        add_member(
+            out, "ini.WriteValue",
+            [object, section = Bstr(u"s0"), key = Bstr(u"k5"), values = std::make_shared<int>(0)] {
+                VARIANT_BOOL done = VARIANT_FALSE;
+                const Bstr value((++*values & 1) != 0 ? u"one" : u"two");
+                check(object->WriteValue(section.get(), key.get(), value.get(), &done), "WriteValue");
+            },
+            [late = std::make_shared<LateCall>(object.get(), u"WriteValue", DISPATCH_METHOD,
+                                               std::vector<Variant>{text("s0"), text("k5"), text("one")}),
+             other = std::make_shared<LateCall>(object.get(), u"WriteValue", DISPATCH_METHOD,
+                                                std::vector<Variant>{text("s0"), text("k5"), text("two")}),
+             turn = std::make_shared<int>(0)] { (++*turn & 1) != 0 ? (*late)() : (*other)(); });
+        add_member(
+            out, "ini.GetAllSections",
+            [object] {
+                ComPtr<_Collection> result;
+                check(object->GetAllSections(result.put()), "GetAllSections");
+            },
+            late(object.get(), u"GetAllSections", DISPATCH_METHOD));
+        add_member(
+            out, "ini.GetAllKeys",
+            [object, section = Bstr(u"s0")] {
+                ComPtr<_Collection> result;
+                check(object->GetAllKeys(section.get(), result.put()), "GetAllKeys");
+            },
+            late(object.get(), u"GetAllKeys", DISPATCH_METHOD, {text("s0")}));
+        // The removals remove what the untimed step before each call wrote.
+        const auto add_gone = [path] {
+            if (!WritePrivateProfileStringA("gone", "key", "value", path.c_str())) {
+                fail("WritePrivateProfileStringA");
+            }
+        };
+        add_member(
+            out, "ini.DeleteSection",
+            [object, section = Bstr(u"gone")] {
+                VARIANT_BOOL done = VARIANT_FALSE;
+                check(object->DeleteSection(section.get(), &done), "DeleteSection");
+            },
+            late(object.get(), u"DeleteSection", DISPATCH_METHOD, {text("gone")}), add_gone);
+        add_member(
+            out, "ini.DeleteKey",
+            [object, section = Bstr(u"gone"), key = Bstr(u"key")] {
+                VARIANT_BOOL done = VARIANT_FALSE;
+                check(object->DeleteKey(section.get(), key.get(), &done), "DeleteKey");
+            },
+            late(object.get(), u"DeleteKey", DISPATCH_METHOD, {text("gone"), text("key")}), add_gone);
+    }
+
+    // ---- RegistryHandler, one call on a small key ------------------------------------
+    {
+        auto object = state.registry();
+        const std::string key = base_key + "\\small";
+        fill_values(key, 1);
+        fill_subkeys(key, 1);
+        const std::string scratch = base_key + "\\scratch";
+        fill_values(scratch, 0);
+
+        add_member(
+            out, "registry.CheckRegistryKey",
+            [object, path = Bstr(wide(key))] {
+                LONG result = 0;
+                check(object->CheckRegistryKey(user, path.get(), &result), "CheckRegistryKey");
+            },
+            late(object.get(), u"CheckRegistryKey", DISPATCH_METHOD, {root(), text(key)}));
+        add_member(
+            out, "registry.WriteRegValue",
+            [object, path = Bstr(wide(key)), name = Bstr(u"v0"), value = number(7)] {
+                Bstr result;
+                check(object->WriteRegValue(user, path.get(), name.get(), value.get(), result.put()),
+                      "WriteRegValue");
+            },
+            late(object.get(), u"WriteRegValue", DISPATCH_METHOD,
+                 {root(), text(key), text("v0"), number(7)}));
+        add_member(
+            out, "registry.ReadRegValue",
+            [object, key] {
+                HKEYS root_key = user;
+                Bstr path(wide(key));
+                Bstr name(u"v0");
+                Variant result;
+                check(object->ReadRegValue(&root_key, &path.slot(), &name.slot(), result.put()),
+                      "ReadRegValue");
+            },
+            late(object.get(), u"ReadRegValue", DISPATCH_METHOD, {root(), text(key), text("v0")}));
+        add_member(
+            out, "registry.EnumKeys",
+            [object, key] {
+                HKEYS root_key = user;
+                Bstr path(wide(key));
+                Variant result;
+                check(object->EnumKeys(&root_key, &path.slot(), result.put()), "EnumKeys");
+            },
+            late(object.get(), u"EnumKeys", DISPATCH_METHOD, {root(), text(key)}));
+        add_member(
+            out, "registry.EnumValues",
+            [object, key] {
+                HKEYS root_key = user;
+                Bstr path(wide(key));
+                Variant result;
+                check(object->EnumValues(&root_key, &path.slot(), result.put()), "EnumValues");
+            },
+            late(object.get(), u"EnumValues", DISPATCH_METHOD, {root(), text(key)}));
+        const std::string leaf = scratch + "\\leaf";
+        add_member(
+            out, "registry.DeleteKey",
+            [object, leaf] {
+                HKEYS root_key = user;
+                Bstr path(wide(leaf));
+                check(object->DeleteKey(&root_key, &path.slot()), "DeleteKey");
+            },
+            late(object.get(), u"DeleteKey", DISPATCH_METHOD, {root(), text(leaf)}),
+            [leaf] { fill_values(leaf, 0); });
+        add_member(
+            out, "registry.DeleteValue",
+            [object, scratch] {
+                HKEYS root_key = user;
+                Bstr path(wide(scratch));
+                Bstr name(u"v0");
+                check(object->DeleteValue(&root_key, &path.slot(), &name.slot()), "DeleteValue");
+            },
+            late(object.get(), u"DeleteValue", DISPATCH_METHOD, {root(), text(scratch), text("v0")}),
+            [scratch] { fill_values(scratch, 1); });
+        add_member(
+            out, "registry.DeleteAllValues",
+            [object, scratch] {
+                HKEYS root_key = user;
+                Bstr path(wide(scratch));
+                Variant result;
+                check(object->DeleteAllValues(&root_key, &path.slot(), result.put()), "DeleteAllValues");
+            },
+            late(object.get(), u"DeleteAllValues", DISPATCH_METHOD, {root(), text(scratch)}),
+            [scratch] { fill_values(scratch, 1); });
+    }
+
+    // ---- Profiles of growing size ---------------------------------------------------------
+    for (const std::int64_t entries : {10, 1000, 100000}) {
+        const std::string file = "entries-" + std::to_string(entries) + ".ini";
+        auto shape = std::make_shared<ProfileShape>();
+        auto object = std::make_shared<ComPtr<_iniHandler>>();
+        const int iterations = entries >= 100000 ? 20 : 0;
+        out.push_back(Case{
+            "ini.GetValue/entries:" + std::to_string(entries),
+            entries,
+            0,
+            [&state, object, file, entries, shape] { *object = state.bound_ini(file, entries, shape.get()); },
+            {},
+            [object, shape] {
+                Bstr result;
+                check((*object)->GetValue(Bstr(wide(shape->last_section)).get(),
+                                          Bstr(wide(shape->last_key)).get(), Bstr(u"").get(), result.put()),
+                      "GetValue");
+            },
+            [object] { object->reset(); }});
+        out.push_back(Case{
+            "ini.WriteValue/entries:" + std::to_string(entries),
+            entries,
+            iterations,
+            [&state, object, file, entries, shape] { *object = state.bound_ini(file, entries, shape.get()); },
+            {},
+            [object, shape, turn = std::make_shared<int>(0)] {
+                VARIANT_BOOL done = VARIANT_FALSE;
+                const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
+                check((*object)->WriteValue(Bstr(wide(shape->last_section)).get(),
+                                            Bstr(wide(shape->last_key)).get(), value.get(), &done),
+                      "WriteValue");
+            },
+            [object] { object->reset(); }});
+    }
+
+    // ---- Keys of growing size -------------------------------------------------------------
+    auto registry = state.registry();
+    for (const std::int64_t values : {1, 100, 10000}) {
+        const std::string key = base_key + "\\values-" + std::to_string(values);
+        const std::string last = "v" + std::to_string(values - 1);
+        const std::string size = "/values:" + std::to_string(values);
+        const auto prepare = [key, values] { fill_values(key, values); };
+        out.push_back(Case{"registry.CheckRegistryKey" + size,
+                           0,
+                           0,
+                           prepare,
+                           {},
+                           [registry, key] {
+                               LONG result = 0;
+                               check(registry->CheckRegistryKey(user, Bstr(wide(key)).get(), &result),
+                                     "CheckRegistryKey");
+                           },
+                           {}});
+        // Reading walks the key's values up to the one asked for: the last.
+        out.push_back(
+            Case{"registry.ReadRegValue" + size,
+                 values,
+                 0,
+                 prepare,
+                 {},
+                 [registry, key, last] {
+                     HKEYS root_key = user;
+                     Bstr path(wide(key));
+                     Bstr name(wide(last));
+                     Variant result;
+                     check(registry->ReadRegValue(&root_key, &path.slot(), &name.slot(), result.put()),
+                           "ReadRegValue");
+                 },
+                 {}});
+        out.push_back(Case{"registry.WriteRegValue" + size,
+                           0,
+                           0,
+                           prepare,
+                           {},
+                           [registry, key, last] {
+                               Bstr result;
+                               check(registry->WriteRegValue(user, Bstr(wide(key)).get(),
+                                                             Bstr(wide(last)).get(), number(7).get(),
+                                                             result.put()),
+                                     "WriteRegValue");
+                           },
+                           {}});
+    }
+
+    // ---- Listings and removals --------------------------------------------------------------
+    for (const std::int64_t entries : {10000, 32766}) {
+        const std::string count = std::to_string(entries);
+        const std::string keys = base_key + "\\subkeys-" + count;
+        const std::string values = base_key + "\\list-values-" + count;
+        out.push_back(Case{"registry.EnumKeys/keys:" + count,
+                           entries,
+                           3,
+                           [keys, entries] { fill_subkeys(keys, entries); },
+                           {},
+                           [registry, keys] {
+                               HKEYS root_key = user;
+                               Bstr path(wide(keys));
+                               Variant result;
+                               check(registry->EnumKeys(&root_key, &path.slot(), result.put()), "EnumKeys");
+                           },
+                           {}});
+        out.push_back(Case{"registry.EnumValues/values:" + count,
+                           entries,
+                           3,
+                           [values, entries] { fill_values(values, entries); },
+                           {},
+                           [registry, values] {
+                               HKEYS root_key = user;
+                               Bstr path(wide(values));
+                               Variant result;
+                               check(registry->EnumValues(&root_key, &path.slot(), result.put()),
+                                     "EnumValues");
+                           },
+                           {}});
+    }
+    {
+        const std::int64_t entries = 32766;
+        const std::string key = base_key + "\\delete-values";
+        out.push_back(Case{"registry.DeleteAllValues/values:32766",
+                           entries,
+                           2,
+                           {},
+                           [key, entries] { fill_values(key, entries); },
+                           [registry, key] {
+                               HKEYS root_key = user;
+                               Bstr path(wide(key));
+                               Variant result;
+                               check(registry->DeleteAllValues(&root_key, &path.slot(), result.put()),
+                                     "DeleteAllValues");
+                           },
+                           {}});
+    }
+    for (const std::int64_t keys : {1000, 10000}) {
+        for (const bool deep : {false, true}) {
+            const std::string shape = deep ? "deep" : "wide";
+            const std::string tree = base_key + "\\tree-" + shape;
+            out.push_back(Case{"registry.DeleteKey/" + shape + "-keys:" + std::to_string(keys),
+                               keys,
+                               keys >= 10000 ? 1 : 3,
+                               {},
+                               [tree, keys, deep] {
+                                   if (deep) {
+                                       fill_chain(tree, keys);
+                                   } else {
+                                       fill_subkeys(tree, keys - 1);
+                                   }
+                               },
+                               [registry, tree] {
+                                   HKEYS root_key = user;
+                                   Bstr path(wide(tree));
+                                   check(registry->DeleteKey(&root_key, &path.slot()), "DeleteKey");
+                               },
+                               {}});
+        }
+    }
+    return out;
+}
+
+void ready(Case& c)
+{
+    if (c.prepared) {
+        return;
+    }
+    c.prepared = true;
+    if (c.prepare) {
+        c.prepare();
+    }
+    // One call untimed, as a caller's first: what is timed is the steady
+    // state, the same on both systems.
+    if (!c.before_each) {
+        c.run();
+    }
+}
+
+void run_once(Case& c)
+{
+    ready(c);
+    if (c.before_each) {
+        c.before_each();
+    }
+    c.run();
+}
+
+std::vector<std::uint64_t> memory_rounds(const std::vector<Case*>& cases, int rounds)
+{
+    std::vector<std::uint64_t> resident;
+    for (int round = 0; round < rounds; ++round) {
+        for (Case* c : cases) {
+            if (c->entries >= 10000) {
+                run_once(*c);
+            }
+        }
+        resident.push_back(resident_bytes());
+    }
+    return resident;
+}
+
+void fail(const std::string& what)
+{
+    std::fprintf(stderr, "vornhall_bench: %s\n", what.c_str());
+    std::exit(2);
+}
+
+}  // namespace vh::bench
