@@ -5,7 +5,9 @@
 // takes the exclusive lock of the file itself, reads it, and puts a complete
 // new version in place with a rename. A reader therefore sees one whole
 // version, several processes writing one file lose no entry, and a crash
-// leaves either the old file or the new one, never a torn one.
+// leaves either the old file or the new one, never a torn one. A file read
+// before and unchanged since is answered from its parse kept in memory
+// (profile_cache.h).
 //
 // Since a writer may rename a new file into place while another one waits
 // for the lock of the old file, a writer that gets the lock first checks
@@ -28,13 +30,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/profile_cache.h"
 #include "platform/linux/profile_file.h"
 #include "platform/linux/profile_io.h"
 #include "platform/win32.h"
 
 namespace {
 
+using vh::profile::ProfileCache;
 using vh::profile::ProfileText;
+using vh::profile::SharedText;
 using vh::profile::UniqueFd;
 using vh::profile::Win32Error;
 namespace io = vh::profile::io;
@@ -108,13 +113,19 @@ DWORD missing_file_error(const std::string& path)
 // A file's text as a read finds it, and the error code that a missing or
 // unreadable file leaves (that file reads as empty).
 struct Snapshot {
-    ProfileText text;
+    SharedText parsed;  // null for a file that could not be read
     DWORD error = ERROR_SUCCESS;
+
+    const ProfileText& text() const noexcept
+    {
+        static const ProfileText empty;
+        return parsed ? *parsed : empty;
+    }
 };
 
 // Reads the file without a lock; writers replace it whole, so the read sees
-// one version of it. The descriptor's identity (device, inode, size,
-// modification time) is what a cache of parsed files would be checked by.
+// one version of it. A file that the cache holds in the state stat() finds
+// it in is not read at all.
 Snapshot read_profile(LPCSTR file_name)
 {
     Snapshot snapshot;
@@ -125,24 +136,57 @@ Snapshot read_profile(LPCSTR file_name)
         snapshot.error = error.code();
         return snapshot;
     }
+    ProfileCache& cache = vh::profile::profile_cache();
+    struct stat info {};
+    ProfileCache::Kept kept;
+    if (io::stat(path, info) && S_ISREG(info.st_mode)) {
+        kept = cache.find(path, vh::profile::stamp_of(info));
+        if (kept.current) {
+            snapshot.parsed = std::move(kept.text);
+            return snapshot;
+        }
+    }
+    const timespec read_start = vh::profile::file_clock_now();
     UniqueFd file = io::open(path, O_RDONLY | O_NONBLOCK);
     if (!file) {
         const int error = errno;
+        cache.forget(path);
         snapshot.error = error == ENOENT ? missing_file_error(path)
                                          : vh::profile::win32_error_from_errno(error, ERROR_READ_FAULT);
         return snapshot;
     }
-    struct stat info {};
     if (!io::fstat(file.get(), info) || !S_ISREG(info.st_mode)) {
+        cache.forget(path);
         snapshot.error = ERROR_ACCESS_DENIED;
         return snapshot;
     }
-    std::string bytes;
-    if (!io::read_all(file.get(), bytes)) {
-        snapshot.error = vh::profile::win32_error_from_errno(errno, ERROR_READ_FAULT);
-        return snapshot;
+    // A file read again while it is recent has mostly not changed: when its
+    // bytes are still those of the kept text, that parse serves.
+    SharedText parsed;
+    if (kept.text && static_cast<std::size_t>(info.st_size) == kept.text->bytes().size()) {
+        bool same = false;
+        if (!io::read_matches(file.get(), kept.text->bytes(), same)) {
+            const int error = errno;
+            cache.forget(path);
+            snapshot.error = vh::profile::win32_error_from_errno(error, ERROR_READ_FAULT);
+            return snapshot;
+        }
+        if (same) {
+            parsed = std::move(kept.text);
+        }
     }
-    snapshot.text = ProfileText(std::move(bytes));
+    if (!parsed) {
+        std::string bytes;
+        if (!io::read_all(file.get(), bytes)) {
+            const int error = errno;
+            cache.forget(path);
+            snapshot.error = vh::profile::win32_error_from_errno(error, ERROR_READ_FAULT);
+            return snapshot;
+        }
+        parsed = std::make_shared<const ProfileText>(std::move(bytes), ProfileText::Lookup::indexed);
+    }
+    cache.keep(path, vh::profile::stamp_of(info), read_start, parsed);
+    snapshot.parsed = std::move(parsed);
     return snapshot;
 }
 
@@ -303,6 +347,7 @@ void sync_directory(const std::string& path) noexcept
 template <typename Edit>
 void update_profile(const std::string& requested_path, bool may_create, const Edit& edit)
 {
+    ProfileCache& cache = vh::profile::profile_cache();
     const std::string path = write_target(requested_path);
     for (int creation_races = 0;;) {
         UniqueFd file = io::open(path, O_RDWR | O_NONBLOCK);
@@ -349,6 +394,9 @@ void update_profile(const std::string& requested_path, bool may_create, const Ed
         }
         replace_file(path, *updated, locked);
         remove_created.keep();
+        // Reads would see the new inode anyway; the old text only takes room.
+        cache.forget(requested_path);
+        cache.forget(path);
         sync_directory(path);
         return;
     }
@@ -368,17 +416,17 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
         DWORD error = file.error;
         Reply reply;
         if (section == nullptr) {
-            reply = copy_list(file.text.section_names(), buffer, size);
+            reply = copy_list(file.text().section_names(), buffer, size);
         } else if (key == nullptr) {
-            if (error == ERROR_SUCCESS && !file.text.has_section(section)) {
+            if (error == ERROR_SUCCESS && !file.text().has_section(section)) {
                 error = ERROR_FILE_NOT_FOUND;
             }
             // A section without keys (or no such section) lists nothing;
             // the default stands in for the empty list, as on Windows.
-            const std::vector<std::string_view> keys = file.text.key_names(section);
+            const std::vector<std::string_view> keys = file.text().key_names(section);
             reply = keys.empty() ? copy_value(default_text(default_value), buffer, size)
                                  : copy_list(keys, buffer, size);
-        } else if (const std::optional<std::string_view> value = file.text.find_value(section, key)) {
+        } else if (const std::optional<std::string_view> value = file.text().find_value(section, key)) {
             reply = copy_value(vh::profile::unquote(*value), buffer, size);
         } else {
             if (error == ERROR_SUCCESS) {

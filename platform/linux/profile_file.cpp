@@ -1,6 +1,8 @@
 #include "platform/linux/profile_file.h"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 
 namespace vh::profile {
 
@@ -30,6 +32,27 @@ bool has_line_break(std::string_view text) noexcept
 bool opens_section(std::string_view line) noexcept
 {
     return !line.empty() && line.front() == '[' && line.find(']') != std::string_view::npos;
+}
+
+// A hash of a name that ignores ASCII case, as same_name does, mixed with
+// seed (a section's index for the keys in it). The last steps spread the
+// high bits into the low ones, which pick the slot.
+std::uint64_t name_hash(std::string_view name, std::uint64_t seed = 0) noexcept
+{
+    std::uint64_t hash = 0xCBF29CE484222325u ^ (seed * 0x9E3779B97F4A7C15u);
+    for (const char c : name) {
+        hash = (hash ^ static_cast<unsigned char>(ascii_lower(c))) * 0x100000001B3u;
+    }
+    hash ^= hash >> 32;
+    hash *= 0xD6E8FEB86659FD93u;
+    return hash ^ (hash >> 32);
+}
+
+// The size of a table for count names: a power of two at least twice the
+// count, so that probing always reaches a free slot, and stays short.
+std::size_t table_size(std::size_t count) noexcept
+{
+    return std::bit_ceil(std::max<std::size_t>(1, 2 * count));
 }
 
 }  // namespace
@@ -77,8 +100,11 @@ bool is_writable_entry(std::string_view key, std::string_view value) noexcept
            (trimmed_key.find(']') == std::string_view::npos && value.find(']') == std::string_view::npos);
 }
 
-ProfileText::ProfileText(std::string bytes) : m_bytes(std::move(bytes))
+ProfileText::ProfileText(std::string bytes, Lookup lookup) : m_bytes(std::move(bytes))
 {
+    // Counting the lines first spares a large file the copies of a growing
+    // vector, which cost more than the parse itself.
+    m_lines.reserve(static_cast<std::size_t>(std::count(m_bytes.begin(), m_bytes.end(), '\n')) + 1);
     std::size_t begin = std::string_view(m_bytes).starts_with(utf8_bom) ? utf8_bom.size() : 0;
     while (begin < m_bytes.size()) {
         const std::size_t newline = m_bytes.find('\n', begin);
@@ -92,6 +118,71 @@ ProfileText::ProfileText(std::string bytes) : m_bytes(std::move(bytes))
     }
     if (!m_sections.empty()) {
         m_sections.back().end = m_lines.size();
+    }
+    if (lookup == Lookup::indexed) {
+        build_index();
+    }
+}
+
+std::size_t ProfileText::footprint() const noexcept
+{
+    return sizeof(*this) + m_bytes.capacity() + m_lines.capacity() * sizeof(Line) +
+           m_sections.capacity() * sizeof(Section) +
+           (m_section_slots.capacity() + m_entry_slots.capacity()) * sizeof(std::uint32_t);
+}
+
+// Fills the tables. A name goes in only when no earlier one matches it, so
+// that a lookup lands on what a scan from the top would find first.
+void ProfileText::build_index()
+{
+    if (m_lines.size() >= std::numeric_limits<std::uint32_t>::max()) {
+        return;  // beyond what a slot can hold: reads scan
+    }
+    m_section_slots.assign(table_size(m_sections.size()), 0);
+    const std::size_t section_mask = m_section_slots.size() - 1;
+    std::vector<bool> first_of_name(m_sections.size(), false);
+    std::size_t entries = 0;
+    for (std::size_t index = 0; index < m_sections.size(); ++index) {
+        const std::string_view name = text(m_sections[index].name);
+        std::size_t slot = name_hash(name) & section_mask;
+        while (m_section_slots[slot] != 0 &&
+               !same_name(text(m_sections[m_section_slots[slot] - 1].name), name)) {
+            slot = (slot + 1) & section_mask;
+        }
+        if (m_section_slots[slot] == 0) {
+            m_section_slots[slot] = static_cast<std::uint32_t>(index + 1);
+            first_of_name[index] = true;
+            entries += m_sections[index].end - m_sections[index].header - 1;
+        }
+    }
+    m_entry_slots.assign(table_size(entries), 0);
+    const std::size_t entry_mask = m_entry_slots.size() - 1;
+    for (std::size_t index = 0; index < m_sections.size(); ++index) {
+        if (!first_of_name[index]) {
+            continue;  // never read: reads see the first section of a name
+        }
+        const Section& section = m_sections[index];
+        for (std::size_t i = section.header + 1; i < section.end; ++i) {
+            const Line& line = m_lines[i];
+            if (line.kind != Kind::entry) {
+                continue;
+            }
+            const std::string_view key = text(line.name);
+            std::size_t slot = name_hash(key, index) & entry_mask;
+            for (;; slot = (slot + 1) & entry_mask) {
+                const std::uint32_t held = m_entry_slots[slot];
+                if (held == 0) {
+                    m_entry_slots[slot] = static_cast<std::uint32_t>(i + 1);
+                    break;
+                }
+                // Lines of one section are a run, so "in this section" is a
+                // range check.
+                if (held - 1 > section.header && held - 1 < section.end &&
+                    same_name(text(m_lines[held - 1].name), key)) {
+                    break;  // an earlier entry of that key
+                }
+            }
+        }
     }
 }
 
@@ -128,6 +219,18 @@ ProfileText::Span ProfileText::span_of(std::string_view part) const noexcept
 const ProfileText::Section* ProfileText::first_section(std::string_view name) const
 {
     const std::string_view wanted = trim_blanks(name);
+    if (!m_section_slots.empty()) {
+        const std::size_t mask = m_section_slots.size() - 1;
+        for (std::size_t slot = name_hash(wanted) & mask;; slot = (slot + 1) & mask) {
+            const std::uint32_t held = m_section_slots[slot];
+            if (held == 0) {
+                return nullptr;
+            }
+            if (same_name(text(m_sections[held - 1].name), wanted)) {
+                return &m_sections[held - 1];
+            }
+        }
+    }
     for (const Section& section : m_sections) {
         if (same_name(text(section.name), wanted)) {
             return &section;
@@ -152,18 +255,41 @@ std::string_view ProfileText::line_break() const noexcept
     return "\r\n";
 }
 
+// The first entry of that key (trimmed) in a section: from the table of an
+// indexed text, else by going through the section's lines.
+const ProfileText::Line* ProfileText::first_entry(const Section& section, std::string_view key) const
+{
+    if (!m_entry_slots.empty()) {
+        const std::size_t index = static_cast<std::size_t>(&section - m_sections.data());
+        const std::size_t mask = m_entry_slots.size() - 1;
+        for (std::size_t slot = name_hash(key, index) & mask;; slot = (slot + 1) & mask) {
+            const std::uint32_t held = m_entry_slots[slot];
+            if (held == 0) {
+                return nullptr;
+            }
+            const Line& line = m_lines[held - 1];
+            if (held - 1 > section.header && held - 1 < section.end && same_name(text(line.name), key)) {
+                return &line;
+            }
+        }
+    }
+    for (std::size_t i = section.header + 1; i < section.end; ++i) {
+        const Line& line = m_lines[i];
+        if (line.kind == Kind::entry && same_name(text(line.name), key)) {
+            return &line;
+        }
+    }
+    return nullptr;
+}
+
 std::optional<std::string_view> ProfileText::find_value(std::string_view section, std::string_view key) const
 {
     const Section* found = first_section(section);
     if (found == nullptr) {
         return std::nullopt;
     }
-    const std::string_view wanted = trim_blanks(key);
-    for (std::size_t i = found->header + 1; i < found->end; ++i) {
-        const Line& line = m_lines[i];
-        if (line.kind == Kind::entry && same_name(text(line.name), wanted)) {
-            return text(line.value);
-        }
+    if (const Line* line = first_entry(*found, trim_blanks(key))) {
+        return text(line->value);
     }
     return std::nullopt;
 }

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,10 +55,18 @@ bool is_writable_entry(std::string_view key, std::string_view value) noexcept;
 
 class ProfileText {
 public:
+    // How reads find a section or an entry: by going through the lines,
+    // which costs nothing to set up and suits a text parsed for one edit;
+    // or through hash tables of the names, built with the text, which suits
+    // a text kept for many reads. Both find the same section and entry.
+    enum class Lookup { scan, indexed };
+
     ProfileText() = default;
-    explicit ProfileText(std::string bytes);
+    explicit ProfileText(std::string bytes, Lookup lookup = Lookup::scan);
 
     const std::string& bytes() const noexcept { return m_bytes; }
+    // About the memory the text holds, for the budget of a cache.
+    std::size_t footprint() const noexcept;
 
     // The raw value (quotes still on) of the entry that a read of
     // section/key finds, or nothing.
@@ -112,6 +121,8 @@ private:
     };
 
     void parse_line(std::size_t begin, std::size_t end, std::size_t next);
+    void build_index();
+    const Line* first_entry(const Section& section, std::string_view key) const;
     std::string_view text(Span span) const noexcept { return {m_bytes.data() + span.pos, span.size}; }
     Span span_of(std::string_view part) const noexcept;
     const Section* first_section(std::string_view name) const;
@@ -125,6 +136,13 @@ private:
     std::string m_bytes;
     std::vector<Line> m_lines;
     std::vector<Section> m_sections;
+    // The tables of an indexed text (empty otherwise): open addressing with
+    // linear probing, each slot one more than an index, 0 when free. One
+    // holds the first section of each name (an index into m_sections), the
+    // other the first entry of each key (an index into m_lines) within such
+    // a first section, hashed with the section's index.
+    std::vector<std::uint32_t> m_section_slots;
+    std::vector<std::uint32_t> m_entry_slots;
 };
 
 }  // namespace vh::profile

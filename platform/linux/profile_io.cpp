@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace vh::profile {
 
@@ -100,18 +102,49 @@ bool fstat(int fd, struct stat& info) noexcept
 
 bool read_all(int fd, std::string& bytes)
 {
+    // Read straight into the string, sized for the whole file (and a byte
+    // more, to meet its end in the same call) when its size is known.
+    struct stat info {};
+    const std::size_t expected =
+        ::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
     bytes.clear();
-    char chunk[65536];
+    bytes.resize(expected);
+    std::size_t have = 0;
     for (;;) {
-        const ssize_t count =
-            retrying([&] { return ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size())); });
+        if (have == bytes.size()) {
+            bytes.resize(2 * have);  // the file grew while being read
+        }
+        const ssize_t count = retrying(
+            [&] { return ::pread(fd, bytes.data() + have, bytes.size() - have, static_cast<off_t>(have)); });
+        if (count <= 0) {
+            bytes.resize(have);
+            return count == 0;
+        }
+        have += static_cast<std::size_t>(count);
+    }
+}
+
+bool read_matches(int fd, std::string_view expected, bool& same) noexcept
+{
+    same = false;
+    char chunk[65536];
+    for (std::size_t at = 0;;) {
+        // Asking for a byte more than expected remains lets a short read
+        // tell the end of the file without one more call.
+        const std::size_t wanted = std::min(sizeof chunk, expected.size() - at + 1);
+        const ssize_t count = retrying([&] { return ::pread(fd, chunk, wanted, static_cast<off_t>(at)); });
         if (count < 0) {
             return false;
         }
-        if (count == 0) {
+        const auto size = static_cast<std::size_t>(count);
+        if (size > expected.size() - at || std::memcmp(chunk, expected.data() + at, size) != 0) {
             return true;
         }
-        bytes.append(chunk, static_cast<std::size_t>(count));
+        at += size;
+        if (size < wanted) {
+            same = at == expected.size();
+            return true;
+        }
     }
 }
 

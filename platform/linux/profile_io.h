@@ -68,6 +68,9 @@ bool lstat(const std::string& path, struct stat& info) noexcept;
 bool fstat(int fd, struct stat& info) noexcept;
 // Reads the whole file from its start; throws std::bad_alloc.
 bool read_all(int fd, std::string& bytes);
+// Reads the file from its start as far as it matches expected, without
+// keeping what it reads: same is set when its bytes are exactly expected.
+bool read_matches(int fd, std::string_view expected, bool& same) noexcept;
 bool write_all(int fd, std::string_view bytes) noexcept;
 bool sync(int fd) noexcept;
 // Waits for the exclusive lock of the open file (flock).

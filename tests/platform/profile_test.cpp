@@ -6,16 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "tests/support/temp_dir.h"
 
@@ -64,7 +70,7 @@ struct ReadRow {
     DWORD error;
 };
 
-void check_reads(const char* file, std::initializer_list<ReadRow> rows)
+void check_reads(const char* file, const std::vector<ReadRow>& rows)
 {
     int row_number = 0;
     for (const ReadRow& row : rows) {
@@ -122,73 +128,77 @@ const std::string sample =
     "[]\r\n"
     "=empty key\r\n";
 
+// What reads of single values in the sample find.
+const std::vector<ReadRow> sample_values = {
+    {"Section1", "name1", "def", big, 4, "val1\0"sv, ERROR_SUCCESS},
+    {"SECTION1", "NaMe1", "def", big, 4, "val1\0"sv, ERROR_SUCCESS},
+    {" section1\t", " name2 ", "def", big, 4, "val2\0"sv, ERROR_SUCCESS},
+    {"Section1", "quoted", "def", big, 3, "q v\0"sv, ERROR_SUCCESS},
+    {"Section1", "single", "def", big, 1, "s\0"sv, ERROR_SUCCESS},
+    {"Section1", "mismatch", "def", big, 3, "\"m'\0"sv, ERROR_SUCCESS},
+    {"Section1", "eq", "def", big, 5, "a=b=c\0"sv, ERROR_SUCCESS},
+    {"Section1", "empty", "def", big, 0, "\0"sv, ERROR_SUCCESS},
+    {"Section1", "dup", "def", big, 5, "first\0"sv, ERROR_SUCCESS},
+    {"section2", "X", "def", big, 1, "1\0"sv, ERROR_SUCCESS},
+    {"", "", "def", big, 9, "empty key\0"sv, ERROR_SUCCESS},
+    // Not found: a line without "=", a second section of the same name,
+    // lines before the first section, a missing section.
+    {"Section1", "no equals line", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
+    {"Section1", "later", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
+    {"", "orphan", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
+    {"nosuch", "name1", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
+    // The default loses trailing spaces only; null is "".
+    {"Section1", "missing", "def  ", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
+    {"Section1", "missing", "  d e \t ", big, 7, "  d e \t\0"sv, ERROR_FILE_NOT_FOUND},
+    {"Section1", "missing", nullptr, big, 0, "\0"sv, ERROR_FILE_NOT_FOUND},
+    // Sizes: exactly fitting, one short, 2, 1 and 0.
+    {"Section1", "name1", "def", 5, 4, "val1\0"sv, ERROR_SUCCESS},
+    {"Section1", "name1", "def", 4, 3, "val\0"sv, ERROR_MORE_DATA},
+    {"Section1", "name1", "def", 2, 1, "v\0"sv, ERROR_MORE_DATA},
+    {"Section1", "name1", "def", 1, 0, "\0"sv, ERROR_MORE_DATA},
+    {"Section1", "name1", "def", 0, 0, ""sv, ERROR_MORE_DATA},
+    {"Section1", "missing", "default", 4, 3, "def\0"sv, ERROR_MORE_DATA},
+};
+
 TEST(ProfileRead, FindsValuesAsWindowsDoes)
 {
     TempDir dir;
     const std::string file = dir.file("sample.ini");
     write_file(file, sample);
-    const std::initializer_list<ReadRow> rows = {
-        {"Section1", "name1", "def", big, 4, "val1\0"sv, ERROR_SUCCESS},
-        {"SECTION1", "NaMe1", "def", big, 4, "val1\0"sv, ERROR_SUCCESS},
-        {" section1\t", " name2 ", "def", big, 4, "val2\0"sv, ERROR_SUCCESS},
-        {"Section1", "quoted", "def", big, 3, "q v\0"sv, ERROR_SUCCESS},
-        {"Section1", "single", "def", big, 1, "s\0"sv, ERROR_SUCCESS},
-        {"Section1", "mismatch", "def", big, 3, "\"m'\0"sv, ERROR_SUCCESS},
-        {"Section1", "eq", "def", big, 5, "a=b=c\0"sv, ERROR_SUCCESS},
-        {"Section1", "empty", "def", big, 0, "\0"sv, ERROR_SUCCESS},
-        {"Section1", "dup", "def", big, 5, "first\0"sv, ERROR_SUCCESS},
-        {"section2", "X", "def", big, 1, "1\0"sv, ERROR_SUCCESS},
-        {"", "", "def", big, 9, "empty key\0"sv, ERROR_SUCCESS},
-        // Not found: a line without "=", a second section of the same name,
-        // lines before the first section, a missing section.
-        {"Section1", "no equals line", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
-        {"Section1", "later", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
-        {"", "orphan", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
-        {"nosuch", "name1", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
-        // The default loses trailing spaces only; null is "".
-        {"Section1", "missing", "def  ", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
-        {"Section1", "missing", "  d e \t ", big, 7, "  d e \t\0"sv, ERROR_FILE_NOT_FOUND},
-        {"Section1", "missing", nullptr, big, 0, "\0"sv, ERROR_FILE_NOT_FOUND},
-        // Sizes: exactly fitting, one short, 2, 1 and 0.
-        {"Section1", "name1", "def", 5, 4, "val1\0"sv, ERROR_SUCCESS},
-        {"Section1", "name1", "def", 4, 3, "val\0"sv, ERROR_MORE_DATA},
-        {"Section1", "name1", "def", 2, 1, "v\0"sv, ERROR_MORE_DATA},
-        {"Section1", "name1", "def", 1, 0, "\0"sv, ERROR_MORE_DATA},
-        {"Section1", "name1", "def", 0, 0, ""sv, ERROR_MORE_DATA},
-        {"Section1", "missing", "default", 4, 3, "def\0"sv, ERROR_MORE_DATA},
-    };
-    check_reads(file.c_str(), rows);
+    check_reads(file.c_str(), sample_values);
 }
+
+// What reads of the lists of sections and keys in the sample find.
+constexpr std::string_view sample_sections = "Section1\0section2\0SECTION1\0\0"sv;
+const std::vector<ReadRow> sample_lists = {
+    // Every section, duplicates too; the key is ignored; "[]" would end
+    // the list early and is left out.
+    {nullptr, nullptr, "def", big, 27, sample_sections, ERROR_SUCCESS},
+    {nullptr, "name1", "def", big, 27, sample_sections, ERROR_SUCCESS},
+    // Keys of the first section of that name, without comments and
+    // lines without "=", duplicates too.
+    {"section1", nullptr, "def", big, 52, "name1\0Name2\0quoted\0single\0mismatch\0eq\0empty\0dup\0DUP\0\0"sv,
+     ERROR_SUCCESS},
+    {"section2", nullptr, "def", big, 2, "x\0\0"sv, ERROR_SUCCESS},
+    {"nosuch", nullptr, "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},  // no keys: the default
+    // Sizes: with a byte to spare, exactly fitting (counts as cut), one
+    // short, cut in a name, 2, 1 and 0.
+    {nullptr, nullptr, "", 29, 27, sample_sections, ERROR_SUCCESS},
+    {nullptr, nullptr, "", 28, 26, sample_sections, ERROR_MORE_DATA},
+    {nullptr, nullptr, "", 27, 25, "Section1\0section2\0SECTION\0\0"sv, ERROR_MORE_DATA},
+    {nullptr, nullptr, "", 16, 14, "Section1\0secti\0\0"sv, ERROR_MORE_DATA},
+    {"section2", nullptr, "", 3, 1, "x\0\0"sv, ERROR_MORE_DATA},
+    {nullptr, nullptr, "", 2, 0, "\0\0"sv, ERROR_MORE_DATA},
+    {nullptr, nullptr, "", 1, 0, "\0"sv, ERROR_MORE_DATA},
+    {nullptr, nullptr, "", 0, 0, ""sv, ERROR_MORE_DATA},
+};
 
 TEST(ProfileRead, ListsNamesAsWindowsDoes)
 {
     TempDir dir;
     const std::string file = dir.file("sample.ini");
     write_file(file, sample);
-    constexpr std::string_view sections = "Section1\0section2\0SECTION1\0\0"sv;
-    const std::initializer_list<ReadRow> rows = {
-        // Every section, duplicates too; the key is ignored; "[]" would end
-        // the list early and is left out.
-        {nullptr, nullptr, "def", big, 27, sections, ERROR_SUCCESS},
-        {nullptr, "name1", "def", big, 27, sections, ERROR_SUCCESS},
-        // Keys of the first section of that name, without comments and
-        // lines without "=", duplicates too.
-        {"section1", nullptr, "def", big, 52,
-         "name1\0Name2\0quoted\0single\0mismatch\0eq\0empty\0dup\0DUP\0\0"sv, ERROR_SUCCESS},
-        {"section2", nullptr, "def", big, 2, "x\0\0"sv, ERROR_SUCCESS},
-        {"nosuch", nullptr, "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},  // no keys: the default
-        // Sizes: with a byte to spare, exactly fitting (counts as cut), one
-        // short, cut in a name, 2, 1 and 0.
-        {nullptr, nullptr, "", 29, 27, sections, ERROR_SUCCESS},
-        {nullptr, nullptr, "", 28, 26, sections, ERROR_MORE_DATA},
-        {nullptr, nullptr, "", 27, 25, "Section1\0section2\0SECTION\0\0"sv, ERROR_MORE_DATA},
-        {nullptr, nullptr, "", 16, 14, "Section1\0secti\0\0"sv, ERROR_MORE_DATA},
-        {"section2", nullptr, "", 3, 1, "x\0\0"sv, ERROR_MORE_DATA},
-        {nullptr, nullptr, "", 2, 0, "\0\0"sv, ERROR_MORE_DATA},
-        {nullptr, nullptr, "", 1, 0, "\0"sv, ERROR_MORE_DATA},
-        {nullptr, nullptr, "", 0, 0, ""sv, ERROR_MORE_DATA},
-    };
-    check_reads(file.c_str(), rows);
+    check_reads(file.c_str(), sample_lists);
 }
 
 TEST(ProfileRead, MissingFileReadsAsEmpty)
@@ -429,6 +439,195 @@ TEST(ProfileWrite, FailedWriteLeavesTheOldFile)
         EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
         EXPECT_EQ(read_file(file), before);
     }
+}
+
+// ---- Files read before ----------------------------------------------------------
+
+// Runs body in a child process, which has no parsed files of its own; the
+// test fails unless body returns true.
+template <typename Body>
+void in_other_process(const Body& body)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Rewrites the file in place with bytes of the same size and puts its
+// modification time back, so that only its change time tells.
+void rewrite_in_place(const std::string& file, const std::string& bytes)
+{
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    ASSERT_EQ(static_cast<std::size_t>(before.st_size), bytes.size());
+    in_other_process([&] {
+        const int fd = open(file.c_str(), O_WRONLY);
+        const bool written = fd >= 0 && pwrite(fd, bytes.data(), bytes.size(), 0) == ssize_t(bytes.size());
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        return close(fd) == 0 && written && utimensat(AT_FDCWD, file.c_str(), times, 0) == 0;
+    });
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+// Puts a new file in place of the old one, as writers do.
+void replace_by_rename(const std::string& file, const std::string& bytes)
+{
+    in_other_process([&] {
+        write_file(file + ".new", bytes);
+        return std::rename((file + ".new").c_str(), file.c_str()) == 0;
+    });
+}
+
+// Every kind of change to a file read before, which reads must see: in
+// place (same inode, size and modification time), by rename, by this
+// process's own write, removal, and a change of permissions.
+void check_changes_are_seen(const TempDir& dir)
+{
+    const auto file = [&](const char* name) { return dir.file(name); };
+    const auto reads = [](const std::string& path, std::string_view value) {
+        const std::string expected = std::string(value) + '\0';
+        check_reads(path.c_str(), {{"s", "k", "def", big, DWORD(value.size()), expected, ERROR_SUCCESS}});
+    };
+    reads(file("in-place.ini"), "old");
+    reads(file("in-place.ini"), "old");
+    rewrite_in_place(file("in-place.ini"), "[s]\r\nk=new\r\n");
+    reads(file("in-place.ini"), "new");
+
+    reads(file("renamed.ini"), "old");
+    replace_by_rename(file("renamed.ini"), "[s]\r\nk=renamed\r\n");
+    reads(file("renamed.ini"), "renamed");
+
+    reads(file("written.ini"), "old");
+    ASSERT_EQ(WritePrivateProfileStringA("s", "k", "mine", file("written.ini").c_str()), TRUE);
+    reads(file("written.ini"), "mine");
+
+    reads(file("removed.ini"), "old");
+    ASSERT_EQ(std::remove(file("removed.ini").c_str()), 0);
+    check_reads(file("removed.ini").c_str(), {{"s", "k", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND},
+                                              {nullptr, nullptr, "", big, 0, "\0"sv, ERROR_FILE_NOT_FOUND}});
+
+    if (geteuid() != 0) {  // permissions do not bind the superuser
+        reads(file("locked.ini"), "old");
+        ASSERT_EQ(chmod(file("locked.ini").c_str(), 0), 0);
+        check_reads(file("locked.ini").c_str(), {{"s", "k", "def", big, 3, "def\0"sv, ERROR_ACCESS_DENIED}});
+    }
+}
+
+void write_change_files(const TempDir& dir)
+{
+    for (const char* name : {"in-place.ini", "renamed.ini", "written.ini", "removed.ini", "locked.ini"}) {
+        write_file(dir.file(name), "[s]\r\nk=old\r\n");
+    }
+}
+
+// A file changed within moments of its last change, when its times may
+// not tell the versions apart.
+TEST(ProfileCache, RecentFilesShowEveryChange)
+{
+    TempDir dir;
+    write_change_files(dir);
+    check_changes_are_seen(dir);
+}
+
+// Files whose times are well in the past are served from memory until
+// they change; that must change nothing a read returns.
+TEST(ProfileCache, SettledFilesShowEveryChange)
+{
+    TempDir dir;
+    write_change_files(dir);
+    const std::string file = dir.file("sample.ini");
+    write_file(file, sample);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+
+    for (int pass = 0; pass < 2; ++pass) {  // the first read keeps the file, the second is served
+        SCOPED_TRACE("pass " + std::to_string(pass));
+        check_reads(file.c_str(), sample_values);
+        check_reads(file.c_str(), sample_lists);
+    }
+    check_changes_are_seen(dir);
+}
+
+// Many names, the same ones in other cases, and sections that come again:
+// each read finds the first of its name, in more files than are kept.
+TEST(ProfileCache, ManyNamesFindTheFirstOfEach)
+{
+    TempDir dir;
+    std::string bytes;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int s = 0; s < 200; ++s) {
+            bytes += (pass == 0 ? "[Sec" : "[sEC") + std::to_string(s) + "]\n";
+            for (int k = 0; k < 20; ++k) {
+                bytes += (pass == 0 ? "Key" : "later") + std::to_string(k) + "=" +
+                         std::to_string(s * 100 + k) + "\n";
+            }
+            bytes += "KEY0=duplicate\n;note=kept\n";
+        }
+    }
+    std::vector<std::string> files;
+    for (int f = 0; f < 12; ++f) {
+        files.push_back(dir.file("many" + std::to_string(f) + ".ini"));
+        write_file(files.back(), bytes);
+    }
+    char buffer[32];
+    for (int s = 0; s < 200; s += 7) {
+        const std::string section = "SEC" + std::to_string(s);
+        for (const std::string& file : files) {
+            for (int k = 0; k < 20; k += 3) {
+                const std::string key = "kEy" + std::to_string(k);
+                GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer, sizeof buffer,
+                                         file.c_str());
+                ASSERT_EQ(std::string(buffer), std::to_string(s * 100 + k)) << section << " " << key;
+            }
+            GetPrivateProfileStringA(section.c_str(), "later1", "none", buffer, sizeof buffer, file.c_str());
+            EXPECT_EQ(std::string(buffer), "none");
+            GetPrivateProfileStringA(section.c_str(), ";NOTE", "", buffer, sizeof buffer, file.c_str());
+            EXPECT_EQ(std::string(buffer), "kept");
+        }
+    }
+}
+
+// Readers in several threads while a writer changes the file: each sees
+// whole versions, never an older one after a newer.
+TEST(ProfileCache, ThreadsSeeVersionsInOrder)
+{
+    TempDir dir;
+    const std::string file = dir.file("shared.ini");
+    write_file(file, "[s]\r\nk=0\r\n");
+    constexpr int versions = 40;
+    std::atomic<bool> done{false};
+    std::vector<std::thread> readers;
+    std::vector<int> failures(3, 0);
+    for (int& failed : failures) {
+        readers.emplace_back([&] {
+            int seen = 0;
+            while (!done.load()) {
+                char value[16];
+                GetPrivateProfileStringA("s", "k", "", value, sizeof value, file.c_str());
+                const int now = std::atoi(value);
+                failed += now < seen || now > versions ? 1 : 0;
+                seen = now;
+            }
+        });
+    }
+    for (int version = 1; version <= versions; ++version) {
+        ASSERT_EQ(WritePrivateProfileStringA("s", "k", std::to_string(version).c_str(), file.c_str()), TRUE);
+    }
+    done = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(3, 0));
+    check_reads(file.c_str(), {{"s", "k", "", big, 2, "40\0"sv, ERROR_SUCCESS}});
 }
 
 }  // namespace
