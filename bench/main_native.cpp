@@ -22,14 +22,18 @@ int main(int argc, char** argv)
     const std::vector<Case*> chosen = selected(cases, options);
     for (Case* c : chosen) {
         auto* b = benchmark::RegisterBenchmark(c->name.c_str(), [c](benchmark::State& state) {
-            ready(*c);
-            for (auto _ : state) {
-                if (c->before_each) {
-                    state.PauseTiming();
-                    c->before_each();
-                    state.ResumeTiming();
+            try {
+                ready(*c);
+                for (auto _ : state) {
+                    if (c->before_each) {
+                        state.PauseTiming();
+                        c->before_each();
+                        state.ResumeTiming();
+                    }
+                    c->run();
                 }
-                c->run();
+            } catch (const WorkloadError& error) {
+                state.SkipWithError(error.what());
             }
             state.counters["entries"] = static_cast<double>(c->entries);
         });

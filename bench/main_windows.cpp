@@ -9,6 +9,7 @@
 //                      [--memory_out=FILE] [--filter=TEXT]
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "bench/common_main.h"
 
@@ -58,6 +59,19 @@ Timing time_case(Case& c)
     return timing;
 }
 
+// A text as a JSON string's contents.
+std::string json_text(const std::string& text)
+{
+    std::string result;
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            result.push_back('\\');
+        }
+        result.push_back(c);
+    }
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -71,21 +85,37 @@ int main(int argc, char** argv)
     out << "{\n  \"benchmarks\": [";
     bool first = true;
     for (Case* c : chosen) {
-        const Timing timing = time_case(*c);
-        const double micros = timing.seconds * 1e6 / static_cast<double>(timing.iterations);
-        std::printf("%-48s %14.2f us %10lld\n", c->name.c_str(), micros,
-                    static_cast<long long>(timing.iterations));
-        std::fflush(stdout);
-        out << (first ? "\n" : ",\n") << "    {\"name\": \"" << c->name
-            << "\", \"iterations\": " << timing.iterations << ", \"real_time\": " << micros
-            << ", \"time_unit\": \"us\", \"entries\": " << c->entries << "}";
+        out << (first ? "\n" : ",\n") << "    {\"name\": \"" << c->name << "\", ";
         first = false;
+        if (!c->windows_limit.empty()) {
+            std::printf("%-48s left out: %s\n", c->name.c_str(), c->windows_limit.c_str());
+            out << "\"skipped\": \"" << json_text(c->windows_limit) << "\"}";
+            continue;
+        }
+        try {
+            const Timing timing = time_case(*c);
+            const double micros = timing.seconds * 1e6 / static_cast<double>(timing.iterations);
+            std::printf("%-48s %14.2f us %10lld\n", c->name.c_str(), micros,
+                        static_cast<long long>(timing.iterations));
+            out << "\"iterations\": " << timing.iterations << ", \"real_time\": " << micros
+                << ", \"time_unit\": \"us\", \"entries\": " << c->entries << "}";
+        } catch (const WorkloadError& error) {
+            std::printf("%-48s failed: %s\n", c->name.c_str(), error.what());
+            out << "\"error_occurred\": true, \"error_message\": \"" << json_text(error.what()) << "\"}";
+        }
+        std::fflush(stdout);
     }
     out << "\n  ]\n}\n";
     out.close();
 
     const std::uint64_t peak = peak_resident_bytes();
-    write_memory(options.memory, peak, memory_rounds(chosen, options.memory_rounds));
+    std::vector<Case*> runnable;
+    for (Case* c : chosen) {
+        if (c->windows_limit.empty()) {
+            runnable.push_back(c);
+        }
+    }
+    write_memory(options.memory, peak, memory_rounds(runnable, options.memory_rounds));
     for (Case& c : cases) {
         if (c.finish) {
             c.finish();

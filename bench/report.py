@@ -13,7 +13,7 @@ UNIT = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
 
 
 def timings(path):
-    """Microseconds per call and entries per call, by workload name."""
+    """By workload name: (microseconds per call, entries per call) or a note."""
     if not path.exists():
         return {}
     result = {}
@@ -21,8 +21,25 @@ def timings(path):
         if run.get("run_type", "iteration") != "iteration":
             continue
         name = re.sub(r"/(min_time|iterations):[^/]*|/real_time$", "", run["name"])
-        result[name] = (run["real_time"] * UNIT[run["time_unit"]], int(run.get("entries", 0)))
+        if run.get("error_occurred"):
+            result[name] = "failed: " + run.get("error_message", "")
+        elif "skipped" in run:
+            result[name] = run["skipped"]
+        else:
+            result[name] = (run["real_time"] * UNIT[run["time_unit"]], int(run.get("entries", 0)))
     return result
+
+
+def estimate(name, side):
+    """A DeleteKey walk's time from the run of a tenth of its keys: the walk
+    lists the key again after each removal, so it grows with the square."""
+    match = re.match(r"(.*-keys:)(\d+)$", name)
+    if not match:
+        return None
+    smaller = side.get(match.group(1) + str(int(match.group(2)) // 10))
+    if not isinstance(smaller, tuple):
+        return None
+    return smaller[0] * 100, int(match.group(2))
 
 
 def micros(value):
@@ -43,18 +60,32 @@ def main():
     wine = timings(folder / "wine.json")
     print("| Workload | Native µs/call | Native µs/entry | Wine µs/call | Wine µs/entry | Wine ÷ native |")
     print("|---|---:|---:|---:|---:|---:|")
+    notes = []
     for name in list(native) + [n for n in wine if n not in native]:
         row = [name]
         per_call = []
         for side in (native, wine):
-            if name in side:
-                value, entries = side[name]
-                per_call.append(value)
-                row += [micros(value), micros(value / entries) if entries else ""]
-            else:
+            found = side.get(name)
+            mark = ""
+            if isinstance(found, str):
+                notes.append(f"{name} ({'native' if side is native else 'Wine'}): {found}")
+                found = estimate(name, side) if "estimated" in found else None
+                mark = " (estimated)"
+                if found is None:
+                    row += ["see note " + str(len(notes)), ""]
+                    continue
+            if found is None:
                 row += ["", ""]
+                continue
+            value, entries = found
+            per_call.append(value)
+            row += [micros(value) + mark, micros(value / entries) if entries else ""]
         row.append(f"{per_call[1] / per_call[0]:.1f}" if len(per_call) == 2 and per_call[0] > 0 else "")
         print("| " + " | ".join(row) + " |")
+    if notes:
+        print()
+        for number, note in enumerate(notes, 1):
+            print(f"{number}. {note}")
     print()
     print("| Memory | Native | Wine |")
     print("|---|---:|---:|")

@@ -22,7 +22,7 @@
 // this process or any other sharing the file.
 //
 // What a process has read is remembered (keys, names, listings, small value
-// data) as long as no process has changed the store since: a count of the
+// data) as long as no other process has changed the store since: a count of the
 // changes lives in shared memory beside the file ("<store>-changes"); every
 // write transaction counts itself as started once it holds the write lock and
 // as finished after it ends. A read transaction that finds the count where it
@@ -31,7 +31,9 @@
 // checks the count again, so an answer from the store is never mixed with
 // older ones from memory (the call starts again instead: StaleCache). A
 // process that dies in the middle of a write leaves the count unsettled, and
-// every read goes to the store until the next write settles it. Without the
+// every read goes to the store until the next write settles it. A process's
+// own changes keep its memory, less what they make untrue, when it held true
+// as the change began. Without the
 // shared memory (a folder that cannot hold the file), every read goes to
 // the store.
 //
@@ -260,7 +262,7 @@ struct Store::Statements {
           commit(db, "COMMIT"),
           rollback(db, "ROLLBACK"),
           key(db, "SELECT parent, denied, version FROM keys WHERE id = ?1"),
-          child(db, "SELECT id, denied, version FROM keys WHERE parent = ?1 AND folded = ?2"),
+          child(db, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2"),
           add_child(db,
                     "INSERT INTO keys(parent, name, folded, class, written) VALUES (?1, ?2, ?3, ?4, ?5) "
                     "RETURNING id"),
@@ -394,10 +396,14 @@ void Store::begin(Mode mode)
 {
     m_begun = false;
     if (mode == Mode::writing) {
-        forget();
         m_sql->begin_write.run().finish();
         m_begun = true;
         m_mode = Mode::writing;
+        // With the write lock held, memory that is still true stays true but
+        // for this change, which forgets what it alters as it goes.
+        if (!m_changes.still(m_known)) {
+            forget();
+        }
         m_changes.begin_change();
         return;
     }
@@ -418,6 +424,11 @@ void Store::end(bool committed)
     m_begun = false;
     if (mode == Mode::writing) {
         m_changes.end_change();  // committed or not, the change is over
+        if (committed && m_known != ChangeCounter::none) {
+            m_known = m_changes.ticket();
+        } else {
+            forget();
+        }
     } else if (mode == Mode::reading) {
         // What was read holds true for the count the read started at, when
         // no change has started since.
@@ -427,6 +438,20 @@ void Store::end(bool committed)
             forget();
         }
     }
+}
+
+void Store::forget_key(std::int64_t id)
+{
+    const std::string key = id_key(id);
+    m_keys.erase(key);
+    m_details.erase(key);
+    m_subkeys.erase(key);
+    m_values.erase(key);
+}
+
+void Store::forget_child(std::int64_t parent, const Bytes& folded)
+{
+    m_children.erase(name_key(parent, folded));
 }
 
 void Store::forget() noexcept
@@ -444,8 +469,9 @@ void Store::forget() noexcept
 template <class Value, class Fetch>
 Value Store::remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch)
 {
-    const bool remembering =
-        m_mode == Mode::remembered || (m_mode == Mode::reading && m_reading != ChangeCounter::none);
+    const bool remembering = m_mode == Mode::remembered ||
+                             (m_mode == Mode::reading && m_reading != ChangeCounter::none) ||
+                             (m_mode == Mode::writing && m_known != ChangeCounter::none);
     if (remembering) {
         const auto found = memory.find(key);
         if (found != memory.end()) {
@@ -492,14 +518,21 @@ std::optional<KeyState> Store::key(std::int64_t id)
 
 std::optional<KeyState> Store::child(const KeyState& parent, const Name& name)
 {
-    return remembered(m_children, name_key(parent.id, name.folded), [&]() -> std::optional<KeyState> {
-        Run run = m_sql->child.run();
-        run.bind(1, parent.id).bind(2, view(name.folded));
-        if (!run.next()) {
-            return std::nullopt;
-        }
-        return KeyState{run.integer(0), parent.id, static_cast<DWORD>(run.integer(1)), run.integer(2)};
-    });
+    // Remembered by number only, so that a change to the key itself is
+    // forgotten in one place.
+    const std::optional<std::int64_t> id =
+        remembered(m_children, name_key(parent.id, name.folded), [&]() -> std::optional<std::int64_t> {
+            Run run = m_sql->child.run();
+            run.bind(1, parent.id).bind(2, view(name.folded));
+            if (!run.next()) {
+                return std::nullopt;
+            }
+            return run.integer(0);
+        });
+    if (!id) {
+        return std::nullopt;
+    }
+    return key(*id);
 }
 
 KeyState Store::add_child(const KeyState& parent, const Name& name, const std::u16string* class_text)
@@ -523,6 +556,7 @@ KeyState Store::add_child(const KeyState& parent, const Name& name, const std::u
         id = run.integer(0);
         run.finish();
     }
+    forget_child(parent.id, name.folded);
     touch(parent.id);
     return KeyState{id, parent.id, 0, 0};
 }
@@ -538,17 +572,20 @@ void Store::remove_key(const KeyState& key)
 {
     m_sql->remove_values.run().bind(1, key.id).finish();
     m_sql->remove_key.run().bind(1, key.id).finish();
+    forget_key(key.id);  // its name now leads to a key that is gone
     touch(key.parent);
 }
 
 void Store::set_denied(std::int64_t id, DWORD denied)
 {
     m_sql->set_denied.run().bind(1, id).bind(2, static_cast<std::int64_t>(denied)).finish();
+    forget_key(id);
 }
 
 void Store::touch(std::int64_t id)
 {
     m_sql->touch.run().bind(1, id).bind(2, filetime_now()).finish();
+    forget_key(id);
 }
 
 std::vector<SubkeyRow> Store::subkeys(std::int64_t id)
@@ -627,6 +664,7 @@ void Store::put_value(std::int64_t key, const Name& name, DWORD type, ByteView d
         .bind(4, static_cast<std::int64_t>(type))
         .bind(5, data)
         .finish();
+    m_data.erase(name_key(key, name.folded));
     touch(key);
 }
 
@@ -640,6 +678,7 @@ bool Store::remove_value(std::int64_t key, const Bytes& folded)
         run.finish();
     }
     if (removed) {
+        m_data.erase(name_key(key, folded));
         touch(key);
     }
     return removed;

@@ -83,6 +83,8 @@ public:
     // Around a write transaction, called with the store's write lock held.
     void begin_change() noexcept;
     void end_change() noexcept;
+    // The count once the change under way has finished.
+    std::uint64_t ticket() const noexcept { return m_ticket; }
 
 private:
     std::uint64_t* m_shared = nullptr;  // [0] changes started, [1] changes finished
@@ -156,6 +158,9 @@ private:
     void begin(Mode mode);
     void end(bool committed);
     void forget() noexcept;
+    // What a change makes untrue of the memory.
+    void forget_key(std::int64_t id);
+    void forget_child(std::int64_t parent, const Bytes& folded);
     template <class Value, class Fetch>
     Value remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch);
 
@@ -170,7 +175,7 @@ private:
     std::uint64_t m_reading = ChangeCounter::none;  // the count a reading transaction started at
     std::size_t m_weight = 0;                       // entries remembered, listings by their length
     std::unordered_map<std::string, std::optional<KeyState>> m_keys;
-    std::unordered_map<std::string, std::optional<KeyState>> m_children;
+    std::unordered_map<std::string, std::optional<std::int64_t>> m_children;  // by parent and folded name
     std::unordered_map<std::string, std::vector<SubkeyRow>> m_subkeys;
     std::unordered_map<std::string, std::optional<SubkeyDetails>> m_details;
     std::unordered_map<std::string, std::vector<ValueRow>> m_values;
