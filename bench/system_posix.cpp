@@ -12,7 +12,7 @@ namespace vh::bench {
 
 struct Module {
     void* handle = nullptr;
-    HRESULT (*get_class_object)(REFCLSID, REFIID, void**) = nullptr;
+    GetClassObject get_class_object = nullptr;
     ~Module() { dlclose(handle); }
 };
 
@@ -23,24 +23,16 @@ std::shared_ptr<Module> load_module(const std::filesystem::path& path)
     if (module->handle == nullptr) {
         fail("cannot load " + path.string() + ": " + dlerror());
     }
-    module->get_class_object =
-        reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(module->handle, "DllGetClassObject"));
+    module->get_class_object = reinterpret_cast<GetClassObject>(dlsym(module->handle, "DllGetClassObject"));
     if (module->get_class_object == nullptr) {
         fail(path.string() + " has no DllGetClassObject");
     }
     return module;
 }
 
-void* create_object(Module& module, REFCLSID clsid, REFIID iid)
+GetClassObject class_objects(Module& module)
 {
-    IClassFactory* factory = nullptr;
-    void* object = nullptr;
-    if (FAILED(module.get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
-        FAILED(factory->CreateInstance(nullptr, iid, &object))) {
-        fail("cannot create an object of the component");
-    }
-    factory->Release();
-    return object;
+    return module.get_class_object;
 }
 
 std::uint64_t resident_bytes()

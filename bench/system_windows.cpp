@@ -9,7 +9,7 @@ namespace vh::bench {
 
 struct Module {
     HMODULE handle = nullptr;
-    HRESULT(WINAPI* get_class_object)(REFCLSID, REFIID, void**) = nullptr;
+    GetClassObject get_class_object = nullptr;
     ~Module() { FreeLibrary(handle); }
 };
 
@@ -20,7 +20,7 @@ std::shared_ptr<Module> load_module(const std::filesystem::path& path)
     if (module->handle == nullptr) {
         fail("cannot load " + path.string() + ": error " + std::to_string(GetLastError()));
     }
-    module->get_class_object = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+    module->get_class_object = reinterpret_cast<GetClassObject>(
         reinterpret_cast<void*>(GetProcAddress(module->handle, "DllGetClassObject")));
     if (module->get_class_object == nullptr) {
         fail(path.string() + " has no DllGetClassObject");
@@ -28,16 +28,9 @@ std::shared_ptr<Module> load_module(const std::filesystem::path& path)
     return module;
 }
 
-void* create_object(Module& module, REFCLSID clsid, REFIID iid)
+GetClassObject class_objects(Module& module)
 {
-    IClassFactory* factory = nullptr;
-    void* object = nullptr;
-    if (FAILED(module.get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
-        FAILED(factory->CreateInstance(nullptr, iid, &object))) {
-        fail("cannot create an object of the component");
-    }
-    factory->Release();
-    return object;
+    return module.get_class_object;
 }
 
 namespace {

@@ -178,6 +178,21 @@ Variant root()
     return number(static_cast<std::int32_t>(user));
 }
 
+// A call of a member that takes the root and a path by reference and gives
+// a Variant: the listings and DeleteAllValues.
+using PathMember = HRESULT (STDMETHODCALLTYPE _RegistryHandler::*)(HKEYS*, BSTR*, VARIANT*);
+
+std::function<void()> path_call(ComPtr<_RegistryHandler> registry, std::string key, PathMember member,
+                                std::string what)
+{
+    return [registry = std::move(registry), key = std::move(key), member, what = std::move(what)] {
+        HKEYS root_key = user;
+        Bstr path(wide(key));
+        Variant result;
+        check((registry.get()->*member)(&root_key, &path.slot(), result.put()), what);
+    };
+}
+
 }  // namespace
 
 // ---- The workloads --------------------------------------------------------------------
@@ -358,24 +373,11 @@ std::vector<Case> Workloads::cases()
                       "ReadRegValue");
             },
             late(object.get(), u"ReadRegValue", DISPATCH_METHOD, {root(), text(key), text("v0")}));
-        add_member(
-            out, "registry.EnumKeys",
-            [object, key] {
-                HKEYS root_key = user;
-                Bstr path(wide(key));
-                Variant result;
-                check(object->EnumKeys(&root_key, &path.slot(), result.put()), "EnumKeys");
-            },
-            late(object.get(), u"EnumKeys", DISPATCH_METHOD, {root(), text(key)}));
-        add_member(
-            out, "registry.EnumValues",
-            [object, key] {
-                HKEYS root_key = user;
-                Bstr path(wide(key));
-                Variant result;
-                check(object->EnumValues(&root_key, &path.slot(), result.put()), "EnumValues");
-            },
-            late(object.get(), u"EnumValues", DISPATCH_METHOD, {root(), text(key)}));
+        add_member(out, "registry.EnumKeys", path_call(object, key, &_RegistryHandler::EnumKeys, "EnumKeys"),
+                   late(object.get(), u"EnumKeys", DISPATCH_METHOD, {root(), text(key)}));
+        add_member(out, "registry.EnumValues",
+                   path_call(object, key, &_RegistryHandler::EnumValues, "EnumValues"),
+                   late(object.get(), u"EnumValues", DISPATCH_METHOD, {root(), text(key)}));
         const std::string leaf = scratch + "\\leaf";
         add_member(
             out, "registry.DeleteKey",
@@ -396,16 +398,10 @@ std::vector<Case> Workloads::cases()
             },
             late(object.get(), u"DeleteValue", DISPATCH_METHOD, {root(), text(scratch), text("v0")}),
             [scratch] { fill_values(scratch, 1); });
-        add_member(
-            out, "registry.DeleteAllValues",
-            [object, scratch] {
-                HKEYS root_key = user;
-                Bstr path(wide(scratch));
-                Variant result;
-                check(object->DeleteAllValues(&root_key, &path.slot(), result.put()), "DeleteAllValues");
-            },
-            late(object.get(), u"DeleteAllValues", DISPATCH_METHOD, {root(), text(scratch)}),
-            [scratch] { fill_values(scratch, 1); });
+        add_member(out, "registry.DeleteAllValues",
+                   path_call(object, scratch, &_RegistryHandler::DeleteAllValues, "DeleteAllValues"),
+                   late(object.get(), u"DeleteAllValues", DISPATCH_METHOD, {root(), text(scratch)}),
+                   [scratch] { fill_values(scratch, 1); });
     }
 
     // ---- Profiles of growing size ---------------------------------------------------------
@@ -500,25 +496,14 @@ std::vector<Case> Workloads::cases()
                            3,
                            [keys, entries] { fill_subkeys(keys, entries); },
                            {},
-                           [registry, keys] {
-                               HKEYS root_key = user;
-                               Bstr path(wide(keys));
-                               Variant result;
-                               check(registry->EnumKeys(&root_key, &path.slot(), result.put()), "EnumKeys");
-                           },
+                           path_call(registry, keys, &_RegistryHandler::EnumKeys, "EnumKeys"),
                            {}});
         out.push_back(Case{"registry.EnumValues/values:" + count,
                            entries,
                            3,
                            [values, entries] { fill_values(values, entries); },
                            {},
-                           [registry, values] {
-                               HKEYS root_key = user;
-                               Bstr path(wide(values));
-                               Variant result;
-                               check(registry->EnumValues(&root_key, &path.slot(), result.put()),
-                                     "EnumValues");
-                           },
+                           path_call(registry, values, &_RegistryHandler::EnumValues, "EnumValues"),
                            {}});
     }
     {
@@ -529,13 +514,7 @@ std::vector<Case> Workloads::cases()
                            2,
                            {},
                            [key, entries] { fill_values(key, entries); },
-                           [registry, key] {
-                               HKEYS root_key = user;
-                               Bstr path(wide(key));
-                               Variant result;
-                               check(registry->DeleteAllValues(&root_key, &path.slot(), result.put()),
-                                     "DeleteAllValues");
-                           },
+                           path_call(registry, key, &_RegistryHandler::DeleteAllValues, "DeleteAllValues"),
                            {}});
     }
     // The platform takes key paths of at most 255 characters and trees of at
@@ -580,6 +559,21 @@ std::vector<Case> Workloads::cases()
     // The profiles settle while nothing changes them.
     std::this_thread::sleep_until(profiles_written + std::chrono::milliseconds(2500));
     return out;
+}
+
+void* create_object(Module& module, REFCLSID clsid, REFIID iid)
+{
+    IClassFactory* factory = nullptr;
+    void* object = nullptr;
+    if (FAILED(class_objects(module)(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        fail("the module gives no class object");
+    }
+    const HRESULT status = factory->CreateInstance(nullptr, iid, &object);
+    factory->Release();
+    if (FAILED(status)) {
+        fail("cannot create an object of the component");
+    }
+    return object;
 }
 
 void ready(Case& c)

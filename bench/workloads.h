@@ -82,6 +82,9 @@ private:
 // (bench/system_*.cpp).
 struct Module;
 std::shared_ptr<Module> load_module(const std::filesystem::path& path);
+// The module's DllGetClassObject.
+using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+GetClassObject class_objects(Module& module);
 // A new object of the class, asked for the interface.
 void* create_object(Module& module, REFCLSID clsid, REFIID iid);
 
