@@ -21,11 +21,34 @@ std::filesystem::path default_module()
     return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path() / "Vornhall.so";
 }
 
+std::string store_problem(LSTATUS status)
+{
+    switch (static_cast<DWORD>(status)) {
+        case ERROR_BADDB:
+            return "the registry store is not a Vornhall registry store (status 1009): another program's "
+                   "database, a damaged store or one from a newer release; it was left as it was "
+                   "(VORNHALL_REGISTRY names the store)";
+        case ERROR_CANTOPEN:
+            return "the registry store cannot be opened (status 1011): its folder or file is missing or not "
+                   "writable, or the file has a second name (a hard link)";
+        default:
+            return {};
+    }
+}
+
 ComPtr<IDispatch> create_object(const std::u16string& prog_id)
 {
     CLSID clsid{};
     HRESULT status = CLSIDFromProgID(reinterpret_cast<LPCOLESTR>(prog_id.c_str()), &clsid);
     if (FAILED(status)) {
+        // A store that cannot be read says more than "not registered".
+        HKEY key = nullptr;
+        const LSTATUS store = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
+        if (store == ERROR_SUCCESS) {
+            RegCloseKey(key);
+        } else if (const std::string problem = store_problem(store); !problem.empty()) {
+            throw Failure{problem};
+        }
         throw Failure{to_utf8(prog_id) + " is not registered in this registry store (" + hex(status) +
                       "); register the component first: vornhall register"};
     }

@@ -27,6 +27,10 @@ std::string hex(HRESULT status);
 // The component module: $VORNHALL_MODULE, else Vornhall.so beside the client.
 std::filesystem::path default_module();
 
+// What the client says of a registry store that the registry functions
+// refuse with `status` ("" for statuses that say nothing of the store).
+std::string store_problem(LSTATUS status);
+
 // A new object of the class registered under prog_id, asked for IDispatch.
 ComPtr<IDispatch> create_object(const std::u16string& prog_id);
 

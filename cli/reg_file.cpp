@@ -108,6 +108,8 @@ std::string describe(LSTATUS status)
             return number + ": the key was removed meanwhile";
         case ERROR_CANTOPEN:
             return number + ": the registry store cannot be opened";
+        case ERROR_BADDB:
+            return number + ": the registry store is not a Vornhall registry store, and was left as it was";
         default:
             return number;
     }

@@ -37,8 +37,10 @@ namespace {
 
 constexpr DWORD name_buffer_length = 2000;
 constexpr DWORD text_buffer_size = 2048;
-// The longest value name the service accepts, with its terminator.
-constexpr DWORD longest_name = 32768;
+// The longest value name the service accepts is 16,383 UTF-16 units; no
+// ANSI code page spends more than three bytes on one (UTF-8 at most three
+// for a unit of the basic plane, four for a pair). With its terminator:
+constexpr DWORD longest_name = 16383 * 3 + 1;
 
 HKEY to_hkey(HKEYS root) noexcept
 {
@@ -366,20 +368,23 @@ private:
     {
         SafeArray listing;
         DWORD type = 0;
-        DWORD capacity = name_buffer_length;
         for (std::int32_t index = 0;;) {
-            Bstr buffer = repeat(u'\0', static_cast<std::int32_t>(capacity));
-            AnsiArg name(buffer.slot());
-            DWORD length = capacity;
-            const LSTATUS status = enumerate(static_cast<DWORD>(index), name.get(), &length, &type);
-            name.restore();
-            check_service(status);
-            if (status == ERROR_MORE_DATA && capacity < longest_name) {
-                // A name longer than the buffer: ask again for the same entry.
-                capacity = std::min<DWORD>(capacity * 4, longest_name);
-                continue;
+            LSTATUS status = ERROR_SUCCESS;
+            Bstr text;
+            // A name longer than the buffer: ask again for the same entry
+            // with a larger one; each entry starts again at the usual size.
+            for (DWORD capacity = name_buffer_length;; capacity = std::min<DWORD>(capacity * 4, longest_name)) {
+                Bstr buffer = repeat(u'\0', static_cast<std::int32_t>(capacity));
+                AnsiArg name(buffer.slot());
+                DWORD length = capacity;
+                status = enumerate(static_cast<DWORD>(index), name.get(), &length, &type);
+                name.restore();
+                check_service(status);
+                if (status != ERROR_MORE_DATA || capacity == longest_name) {
+                    text = name.first_bytes(std::min<std::size_t>(length, name.size()));
+                    break;
+                }
             }
-            const Bstr text = name.first_bytes(std::min<std::size_t>(length, name.size()));
             if (!listing) {
                 listing = with_types ? SafeArray::matrix(VT_BSTR, 1, index) : SafeArray::vector(VT_BSTR, index);
             } else {

@@ -49,7 +49,12 @@
 // switch stores; handles opened on the previous file then give
 // ERROR_INVALID_HANDLE until they are closed. A store that cannot be opened
 // gives ERROR_CANTOPEN, one from a newer release ERROR_BADDB, on every call.
+#include <pthread.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -106,13 +111,20 @@ constexpr REGSAM write_rights =
 template <class Body>
 LSTATUS guarded(Body&& body) noexcept
 {
+    // A call that found its memory out of date runs again on the store, which
+    // gives one consistent state; more than a few rounds means something is
+    // wrong with the store itself.
+    constexpr int attempts = 16;
     try {
-        for (;;) {
+        for (int attempt = 1;; ++attempt) {
             try {
                 return body();
             } catch (const vh::registry::StaleCache&) {
                 // Another process changed the store during the call, before
                 // anything was delivered: the call runs again on the store.
+                if (attempt == attempts) {
+                    return ERROR_CANTREAD;
+                }
             }
         }
     } catch (const Failure& failure) {
@@ -299,8 +311,18 @@ class Registry {
 public:
     std::mutex& lock() { return m_lock; }
 
-    // The store the environment names, opened or reopened as needed.
-    Store& store();
+    // The store the environment names, opened or reopened as needed. Before
+    // a write, the path must still name the open file (by that name alone):
+    // a store file replaced, moved away or linked under a second name since
+    // it was opened is opened anew, so that a change never goes to a file
+    // nobody else will read.
+    Store& store(Kind kind);
+
+    // Around fork(): the connection is closed before, with the lock held, so
+    // that neither process carries SQLite's state into the other; each opens
+    // its own on its next call, with empty memory and the same handles.
+    void before_fork();
+    void after_fork() { m_lock.unlock(); }
 
     // The handle's key, checked in order: ERROR_INVALID_HANDLE for a handle
     // this process does not hold, ERROR_ACCESS_DENIED when it lacks `needed`,
@@ -318,25 +340,77 @@ public:
 private:
     std::mutex m_lock;
     std::unique_ptr<Store> m_store;
+    vh::registry::FileIdentity m_file;  // the file handles were opened on
     std::uint64_t m_generation = 0;
     std::unordered_map<std::uint32_t, OpenKey> m_handles;
     std::uint32_t m_last_handle = 0;
     OpenKey m_roots[Store::root_count];
 };
 
-// The process's registry state. It is never destroyed, so that a call made
-// while the process exits still finds it; the store's file then simply closes
-// with the process (every change was committed when its call returned).
+// The process's registry states: the one every call uses, and a second
+// that VhRegSelectState lets a test use as another process's (a connection,
+// a memory and a handle table of its own). They are never destroyed, so that
+// a call made while the process exits still finds them; the store's file
+// then simply closes with the process (every change was committed when its
+// call returned).
+constexpr DWORD state_count = 2;
+std::atomic<DWORD> g_selected_state{0};
+
+Registry* all_states()
+{
+    static Registry* const states = [] {
+        auto* made = new Registry[state_count];
+        pthread_atfork(
+            [] {
+                for (DWORD i = 0; i < state_count; ++i) {
+                    all_states()[i].before_fork();
+                }
+            },
+            [] {
+                for (DWORD i = 0; i < state_count; ++i) {
+                    all_states()[i].after_fork();
+                }
+            },
+            [] {
+                for (DWORD i = 0; i < state_count; ++i) {
+                    all_states()[i].after_fork();
+                }
+            });
+        return made;
+    }();
+    return states;
+}
+
 Registry& registry()
 {
-    static Registry* const instance = new Registry;
-    return *instance;
+    return all_states()[g_selected_state.load(std::memory_order_relaxed)];
 }
 
 struct StorePlace {
     std::string file;
     std::filesystem::path folder;  // to create when missing; empty for a file the caller named
 };
+
+// Creates the store's own folder, and the folders above it that are
+// missing, for this user alone; the folder as the first release made it
+// (readable by others, 0755) is made private.
+void make_folder(const std::filesystem::path& folder)
+{
+    std::filesystem::path path;
+    for (const std::filesystem::path& part : folder) {
+        path /= part;
+        if (::mkdir(path.c_str(), 0700) == 0) {
+            ::chmod(path.c_str(), 0700);  // whatever the umask took away
+        } else if (errno != EEXIST) {
+            return;  // shows as a store file that cannot be opened
+        }
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+        (info.st_mode & 077) != 0 && (info.st_mode & 022) == 0) {
+        ::chmod(folder.c_str(), 0700);
+    }
+}
 
 StorePlace store_place()
 {
@@ -358,20 +432,29 @@ StorePlace store_place()
     return StorePlace{(folder / "registry.db").string(), folder};
 }
 
-Store& Registry::store()
+Store& Registry::store(Kind kind)
 {
     StorePlace place = store_place();
-    if (m_store != nullptr && m_store->path() == place.file) {
+    if (m_store != nullptr && m_store->path() == place.file && (kind == Kind::read || m_store->still_at_path())) {
         return *m_store;
     }
     m_store.reset();
     if (!place.folder.empty()) {
-        std::error_code ignored;  // a folder that cannot be made shows as a file that cannot be opened
-        std::filesystem::create_directories(place.folder, ignored);
+        make_folder(place.folder);
     }
     m_store = std::make_unique<Store>(place.file);
-    ++m_generation;
+    // Handles name keys of one file: those opened on another are stale.
+    if (m_store->identity() != m_file) {
+        m_file = m_store->identity();
+        ++m_generation;
+    }
     return *m_store;
+}
+
+void Registry::before_fork()
+{
+    m_lock.lock();
+    m_store.reset();
 }
 
 Resolved Registry::resolve(Store& store, std::uint32_t handle, REGSAM needed)
@@ -493,25 +576,39 @@ struct DataOut {
     LPDWORD size;
 
     // The data fits when no buffer was given or the buffer holds it all.
-    bool fits(std::uint32_t needed) const { return data == nullptr || needed <= *size; }
+    bool fits(std::size_t needed) const { return data == nullptr || needed <= *size; }
 
-    // Reports the type and size; copies the bytes when given. A string that
-    // was stored without a terminating zero gets one after its bytes when the
-    // buffer has room, as Windows does; the size stays that of the stored bytes.
-    void deliver(DWORD stored_type, std::uint32_t stored_size, const Bytes* bytes) const
+    // Reports the type and the size the data takes, copying nothing.
+    void report(DWORD stored_type, std::size_t stored_size) const
     {
-        if (data != nullptr && bytes != nullptr && !bytes->empty()) {
-            std::memcpy(data, bytes->data(), bytes->size());
-            if (is_string_type(stored_type) && bytes->size() < *size && bytes->back() != 0) {
-                data[bytes->size()] = 0;
-            }
-        }
         if (type != nullptr) {
             *type = stored_type;
         }
         if (size != nullptr) {
-            *size = stored_size;
+            *size = static_cast<DWORD>(stored_size);
         }
+    }
+
+    // Copies the value's bytes into the caller's buffer when one was given,
+    // bounded by the size the caller gave, whatever any listing said of
+    // them: bytes that do not fit give ERROR_MORE_DATA and the size they
+    // need. A string that was stored without a terminating zero gets one
+    // after its bytes when the buffer has room, as Windows does; the size
+    // stays that of the stored bytes.
+    LSTATUS deliver(DWORD stored_type, const Bytes& bytes) const
+    {
+        if (!fits(bytes.size())) {
+            report(stored_type, bytes.size());
+            return ERROR_MORE_DATA;
+        }
+        if (data != nullptr && !bytes.empty()) {
+            std::memcpy(data, bytes.data(), bytes.size());
+            if (is_string_type(stored_type) && bytes.size() < *size && bytes.back() != 0) {
+                data[bytes.size()] = 0;
+            }
+        }
+        report(stored_type, bytes.size());
+        return ERROR_SUCCESS;
     }
 };
 
@@ -582,7 +679,7 @@ LSTATUS RegOpenKeyExA(HKEY parent, LPCSTR subkey, DWORD options, REGSAM access, 
 
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::read);
         Store::Transaction transaction(store, Kind::read);
         const KeyState key = walk(store, state.resolve(store, base, 0).key, parts);
         const REGSAM rights = grant(access, key.denied);
@@ -620,7 +717,7 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_
 
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::write);
         KeyState key;
         REGSAM rights = 0;
         DWORD outcome = REG_OPENED_EXISTING_KEY;
@@ -699,7 +796,7 @@ LSTATUS RegDeleteKeyA(HKEY parent, LPCSTR subkey)
 
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::write);
         Store::Transaction transaction(store, Kind::write);
         const KeyState key = walk(store, state.resolve(store, base, 0).key, parts);
         if (key.parent == 0 || (key.denied & VH_KEY_DENY_WRITE) != 0 || store.has_children(key.id)) {
@@ -718,7 +815,7 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR name)
 
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::write);
         Store::Transaction transaction(store, Kind::write);
         const Resolved at = state.resolve(store, handle_value(key), KEY_SET_VALUE);
         if (!store.remove_value(at.key.id, value.folded)) {
@@ -738,7 +835,7 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
         }
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::read);
         SubkeyEntry entry;
         std::optional<vh::registry::SubkeyDetails> details;
         {
@@ -792,7 +889,7 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
         const DataOut out{type, data, data_length};
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::read);
         ValueEntry entry;
         std::optional<vh::registry::ValueData> stored;
         {
@@ -805,24 +902,36 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
             entry = entries[index];
             if (data != nullptr && out.fits(entry.size)) {
                 stored = store.value(at.key.id, entry.folded);
+                if (!stored) {
+                    // The listing and the store disagree: neither is trusted.
+                    store.forget_all();
+                    throw vh::registry::StaleCache{};
+                }
             }
             transaction.commit();
         }
+        // What was read of the value itself decides; the listing only tells
+        // whether it was worth reading.
+        const DWORD value_type = stored ? stored->type : entry.type;
+        const std::size_t value_size = stored ? stored->data.size() : entry.size;
         // Data that does not fit, then a name that does not fit: the type and
         // the size the data needs are reported, no data is copied, and the
         // name's length variable is left as it was. A name that does not fit
         // (with data that does) arrives cut to the buffer, as on Windows.
-        if (!out.fits(entry.size)) {
-            out.deliver(entry.type, entry.size, nullptr);
+        if (data != nullptr && (!stored || !out.fits(value_size))) {
+            out.report(value_type, value_size);
             return ERROR_MORE_DATA;
         }
         if (entry.name.size() >= *name_length) {
             deliver_cut_name(entry.name, name, *name_length);
-            out.deliver(entry.type, entry.size, nullptr);
+            out.report(value_type, value_size);
             return ERROR_MORE_DATA;
         }
         deliver_name(entry.name, name, name_length);
-        out.deliver(entry.type, entry.size, stored ? &stored->data : nullptr);
+        if (stored) {
+            return out.deliver(value_type, stored->data);
+        }
+        out.report(value_type, value_size);
         return ERROR_SUCCESS;
     });
 }
@@ -838,7 +947,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, 
         const DataOut out{type, data, data_length};
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::read);
         std::optional<vh::registry::ValueData> stored;
         {
             Store::Transaction transaction(store, Kind::read);
@@ -852,13 +961,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, 
             }
             return ERROR_FILE_NOT_FOUND;
         }
-        const auto size = static_cast<std::uint32_t>(stored->data.size());
-        if (!out.fits(size)) {
-            out.deliver(stored->type, size, nullptr);
-            return ERROR_MORE_DATA;
-        }
-        out.deliver(stored->type, size, &stored->data);
-        return ERROR_SUCCESS;
+        return out.deliver(stored->type, stored->data);
     });
 }
 
@@ -877,7 +980,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const 
         }
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::write);
         Store::Transaction transaction(store, Kind::write);
         const Resolved at = state.resolve(store, handle_value(key), KEY_SET_VALUE);
         // The bytes exactly as given: a string without its terminating zero stays without.
@@ -898,7 +1001,7 @@ LSTATUS VhRegSetKeyAccess(HKEY parent, LPCSTR subkey, DWORD denied)
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::write);
         Store::Transaction transaction(store, Kind::write);
         const KeyState key = walk(store, state.resolve(store, handle_value(parent), 0).key, parts);
         store.set_denied(key.id, denied);
@@ -916,13 +1019,23 @@ LSTATUS VhRegGetKeyAccess(HKEY parent, LPCSTR subkey, LPDWORD denied)
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store();
+        Store& store = state.store(Kind::read);
         Store::Transaction transaction(store, Kind::read);
         const KeyState key = walk(store, state.resolve(store, handle_value(parent), 0).key, parts);
         transaction.commit();
         *denied = key.denied;
         return ERROR_SUCCESS;
     });
+}
+
+LSTATUS VhRegSelectState(DWORD state)
+{
+    if (state >= state_count) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    all_states();  // made before any fork, so that its fork handlers are in place
+    g_selected_state.store(state, std::memory_order_relaxed);
+    return ERROR_SUCCESS;
 }
 
 DWORD VhRegOpenHandleCount()

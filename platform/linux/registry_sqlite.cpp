@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <limits>
 
 #include "platform/linux/fault.h"
@@ -59,6 +60,34 @@ bool is_write(sqlite3_stmt* stmt)
     return sqlite3_stmt_readonly(stmt) == 0;
 }
 
+// The shared memory's header, as SQLite lays it out (wal.c, "wal-index
+// header"): twelve 32-bit words in the machine's byte order, written twice,
+// the second copy first; the first copy is read first.
+constexpr int header_words = 12;
+constexpr std::uint32_t header_version = 3007000;  // word 0
+constexpr int init_word = 3;                        // its low byte: 1 once initialised
+constexpr int checksum_word = 10;                   // words 10 and 11 sum words 0 to 9
+constexpr int region_size = 32768;
+// Log frames after which a commit copies the log into the database (SQLite's
+// own automatic checkpoint, which the commit hook below replaces).
+constexpr int checkpoint_frames = 1000;
+
+std::uint32_t load(const volatile std::uint32_t* word)
+{
+    return __atomic_load_n(const_cast<const std::uint32_t*>(word), __ATOMIC_RELAXED);
+}
+
+bool checksum_holds(const Stamp& stamp)
+{
+    std::uint32_t s1 = 0;
+    std::uint32_t s2 = 0;
+    for (int i = 0; i < checksum_word; i += 2) {
+        s1 += stamp.words[i] + s2;
+        s2 += stamp.words[i + 1] + s1;
+    }
+    return s1 == stamp.words[checksum_word] && s2 == stamp.words[checksum_word + 1];
+}
+
 }  // namespace
 
 DWORD status_from_sqlite(int result, bool writing) noexcept
@@ -93,6 +122,71 @@ Connection::Connection(const std::string& path, int busy_timeout_ms)
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busy_timeout_ms);
+    sqlite3_wal_hook(m_db, &Connection::on_commit, this);
+}
+
+int Connection::on_commit(void* self, sqlite3* db, const char* name, int frames) noexcept
+{
+    ++static_cast<Connection*>(self)->m_own_commits;
+    if (frames >= checkpoint_frames) {
+        // As SQLite's automatic checkpoint does; one that cannot run now
+        // (readers, a busy writer) is left for a later commit.
+        sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
+    return SQLITE_OK;
+}
+
+FileStart Connection::file_start()
+{
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || file == nullptr ||
+        file->pMethods == nullptr) {
+        throw Failure(ERROR_CANTREAD);
+    }
+    FileStart start;
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+        throw Failure(ERROR_CANTREAD);
+    }
+    start.size = size;
+    const int result = file->pMethods->xRead(file, start.bytes.data(), static_cast<int>(start.bytes.size()), 0);
+    if (result != SQLITE_OK && result != SQLITE_IOERR_SHORT_READ) {  // a short read fills the rest with zeros
+        throw Failure(ERROR_CANTREAD);
+    }
+    return start;
+}
+
+std::optional<Stamp> Connection::stamp() const noexcept
+{
+    if (m_header == nullptr) {
+        // The region is mapped by SQLite once the log is open (after the
+        // first transaction in WAL mode); asking for it then changes nothing.
+        sqlite3_file* file = nullptr;
+        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || file == nullptr ||
+            !m_in_wal || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+            file->pMethods->xShmMap == nullptr) {
+            return std::nullopt;
+        }
+        void volatile* region = nullptr;
+        if (file->pMethods->xShmMap(file, 0, region_size, 0, &region) != SQLITE_OK || region == nullptr) {
+            return std::nullopt;
+        }
+        m_header = static_cast<const volatile std::uint32_t*>(region);
+    }
+    Stamp first;
+    Stamp second;
+    for (int i = 0; i < header_words; ++i) {
+        first.words[i] = load(m_header + i);
+    }
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    for (int i = 0; i < header_words; ++i) {
+        second.words[i] = load(m_header + header_words + i);
+    }
+    if (first != second || first.words[0] != header_version || (first.words[init_word] & 0xFF) != 1 ||
+        !checksum_holds(first)) {
+        return std::nullopt;
+    }
+    return first;
 }
 
 bool Connection::in_transaction() const noexcept

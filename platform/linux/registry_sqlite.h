@@ -5,10 +5,16 @@
 // prepare, step) passes through the few functions of registry_sqlite.cpp, so a
 // fault-injection switch (VhFaultArm) has one place to hook. A failure becomes
 // a Failure carrying the Win32 status the registry function returns.
+//
+// The connection also reports what SQLite itself knows of commits made by
+// any connection of any process (Stamp), which is what lets the store keep
+// answers in memory safely.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,8 +45,29 @@ struct ByteView {
     std::size_t size = 0;
 };
 
+// The state of the store after the latest commit by any connection of any
+// process that shares it: the header SQLite keeps at the start of the store's
+// shared memory (the "-shm" file of a database in WAL mode). Every commit
+// writes a new one, with a count of commits, the last frame of the log and
+// that frame's checksum, and the log's salts (new whenever the log starts
+// over), so two equal stamps mean that nothing was committed in between.
+struct Stamp {
+    std::array<std::uint32_t, 12> words{};
+
+    // The count of commits (wrapping at 2^32).
+    std::uint32_t commits() const noexcept { return words[2]; }
+    bool operator==(const Stamp&) const = default;
+};
+
+// The first bytes of the database file and its size, as they stand on disk.
+struct FileStart {
+    std::int64_t size = 0;
+    std::array<std::uint8_t, 100> bytes{};  // zeros past the end of a short file
+};
+
 // The open database file. Opening creates the file when it is missing and sets
-// the busy timeout; a file that cannot be opened gives ERROR_CANTOPEN.
+// the busy timeout; it reads nothing yet. A file that cannot be opened gives
+// ERROR_CANTOPEN.
 class Connection {
 public:
     Connection(const std::string& path, int busy_timeout_ms);
@@ -56,8 +83,32 @@ public:
     // (pragmas, schema creation), each prepared and run once.
     void execute(const char* sql);
 
+    // The file's first bytes, read through SQLite's own descriptor (a second
+    // descriptor of ours, once closed, would drop SQLite's locks on the file).
+    FileStart file_start();
+
+    // The stamp of the latest commit, read from shared memory without a lock
+    // and without a system call, the way SQLite reads it: both copies of the
+    // header equal and its checksum right. Nothing when the store is not in
+    // WAL mode yet, when a commit is writing the header at that moment, or
+    // when the memory does not hold a header of the layout this code knows:
+    // a caller then cannot tell what changed, and must assume everything did.
+    std::optional<Stamp> stamp() const noexcept;
+
+    // Said once the file is known to be in WAL mode and a transaction has
+    // run on it: stamp() gives nothing before.
+    void use_stamps() noexcept { m_in_wal = true; }
+
+    // The number of commits of this connection that wrote to the log.
+    std::uint64_t own_commits() const noexcept { return m_own_commits; }
+
 private:
+    static int on_commit(void* self, sqlite3* db, const char* name, int frames) noexcept;
+
     sqlite3* m_db = nullptr;
+    std::uint64_t m_own_commits = 0;
+    bool m_in_wal = false;
+    mutable const volatile std::uint32_t* m_header = nullptr;  // SQLite's mapping, valid while open
 };
 
 class Statement;

@@ -22,46 +22,69 @@
 // this process or any other sharing the file.
 //
 // What a process has read is remembered (keys, names, listings, small value
-// data) as long as no other process has changed the store since: a count of the
-// changes lives in shared memory beside the file ("<store>-changes"); every
-// write transaction counts itself as started once it holds the write lock and
-// as finished after it ends. A read transaction that finds the count where it
-// was when the memory was filled, with no change under way, answers from
-// memory and opens no store transaction; a miss reads the store and then
-// checks the count again, so an answer from the store is never mixed with
-// older ones from memory (the call starts again instead: StaleCache). A
-// process that dies in the middle of a write leaves the count unsettled, and
-// every read goes to the store until the next write settles it. A process's
-// own changes keep its memory, less what they make untrue, when it held true
-// as the change began. Without the
-// shared memory (a folder that cannot hold the file), every read goes to
-// the store.
+// data) for as long as nothing has been committed to the store since, by any
+// process. SQLite itself keeps that fact where every connection sees it: a
+// header at the start of the store's shared memory ("<store>-shm") that each
+// commit rewrites (Stamp, registry_sqlite.h). Reading it is a few loads from
+// memory, no system call, so a read transaction that finds the header as it
+// was when the memory was filled answers from memory without opening a store
+// transaction. A read that misses reads the store and then looks at the
+// header again: when something was committed meanwhile, an answer from the
+// store could be newer than those already given from memory, and the call
+// starts over on the store (StaleCache). A process's own changes keep its
+// memory, less what they make untrue, when the header after its commit shows
+// that one commit was made since its write transaction began and the
+// connection made one: that commit was its own. Whenever the header cannot
+// be read or is being written, nothing is answered from memory. There is no
+// file of this code's own to delete or damage: a change by any process that
+// SQLite sees, through any path to the file, is seen here too.
+//
+// The file must have one name: SQLite finds its log and shared memory by the
+// name it opened (resolving symbolic links), so processes reaching one file
+// by two names (hard links) would write two logs. Such a file is refused on
+// open, and a write first checks that the path still names the open file,
+// by that name alone.
 //
 // The file is opened in WAL mode, so readers never wait for a writer, with
 // normal synchronisation: a committed change is in the log before the call
 // returns and survives the crash of any process; the log reaches the disk
-// at checkpoints, as the system registry flushes lazily too. The schema
-// version (PRAGMA user_version) is checked on open: a file from a newer
-// release is refused rather than misread.
+// at checkpoints, as the system registry flushes lazily too. What the file
+// is, is checked before SQLite is let to change it: an empty file becomes a
+// store; a store carries its own application identifier in the database
+// header (written before the file is switched to WAL mode, so it is in the
+// file itself at once) and its schema version in user_version; a store of the
+// first release (no identifier, schema version 1, the same tables) is taken
+// over and marked; anything else is refused untouched, and a store from a
+// newer release is refused rather than misread.
 #include "platform/linux/registry_store.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace vh::registry {
 
 namespace {
 
-constexpr std::int64_t schema_version = 1;
+// The schema of this release, and that of the first (the same tables, no
+// application identifier).
+constexpr std::int64_t schema_version = 2;
+constexpr std::int64_t first_schema_version = 1;
+// In the database header, as SQLite lays it out: "SQLite format 3\0", the
+// file format versions (2 for WAL mode), user_version and application_id
+// (big-endian).
+constexpr std::string_view sqlite_magic{"SQLite format 3\0", 16};
+constexpr std::size_t write_version_at = 18;
+constexpr std::size_t application_id_at = 68;
+constexpr std::uint8_t wal_format = 2;
+constexpr std::int64_t application_id = 0x56685267;  // "VhRg"
 constexpr int busy_timeout_ms = 10000;
-constexpr std::size_t counter_size = 4096;
 // Entries remembered before the memory is emptied (a listing counts by its
 // length), and the largest value data remembered.
 constexpr std::size_t memory_limit = 1 << 20;
@@ -94,7 +117,14 @@ constexpr const char* schema_sql = R"sql(
         (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), x''),
         (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), x''),
         (4, NULL, CAST('HKEY_USERS' AS BLOB), x'');
-    PRAGMA user_version = 1;
+    PRAGMA user_version = 2;
+)sql";
+
+// What a store's schema holds (sqlite_sequence comes with AUTOINCREMENT).
+constexpr const char* schema_check_sql = R"sql(
+    SELECT count(*) = 5 AND (SELECT count(*) FROM sqlite_master) = 5 FROM sqlite_master WHERE
+        (type = 'table' AND name IN ('keys', 'vals', 'sqlite_sequence')) OR
+        (type = 'index' AND name IN ('keys_by_name', 'vals_in_order'))
 )sql";
 
 // Now, in FILETIME ticks (100 ns since 1601).
@@ -139,9 +169,97 @@ Bytes copy(ByteView bytes)
     return Bytes(p, p + bytes.size);
 }
 
-std::atomic_ref<std::uint64_t> shared(std::uint64_t& word)
+FileIdentity identity_of(const struct stat& info)
 {
-    return std::atomic_ref<std::uint64_t>(word);
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// A file private to its user: others may neither read nor write it. One that
+// others could read but not write (as the first release made them, 0644) is
+// made private; one shared for writing (group-writable) was shared on
+// purpose and is left as it is.
+void make_private(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        (info.st_mode & 077) != 0 && (info.st_mode & 022) == 0) {
+        ::chmod(path.c_str(), 0600);
+    }
+}
+
+// Creates the store file, private whatever the umask, when it is missing,
+// and checks what the path names: a regular file with one name. SQLite gives
+// its log and shared memory the file's mode when it creates them.
+FileIdentity claim_file(const std::string& path)
+{
+    struct stat info {};
+    const int created = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (created >= 0) {
+        // No connection of this process can have a file open that did not
+        // exist, so closing this descriptor drops no lock of SQLite's.
+        const bool ok = ::fchmod(created, 0600) == 0 && ::fstat(created, &info) == 0;
+        ::close(created);
+        if (!ok) {
+            throw Failure(ERROR_CANTOPEN);
+        }
+        return identity_of(info);
+    }
+    if (errno != EEXIST || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        throw Failure(ERROR_CANTOPEN);
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        make_private(path + suffix);
+    }
+    return identity_of(info);
+}
+
+std::int64_t big_endian(const std::array<std::uint8_t, 100>& bytes, std::size_t at)
+{
+    return (std::int64_t{bytes[at]} << 24) | (std::int64_t{bytes[at + 1]} << 16) | (std::int64_t{bytes[at + 2]} << 8) |
+           std::int64_t{bytes[at + 3]};
+}
+
+std::string mark_sql()
+{
+    return "PRAGMA application_id = " + std::to_string(application_id);
+}
+
+// The first column of the first row of one statement.
+std::int64_t integer_of(Connection& db, const char* sql)
+{
+    Statement statement(db, sql);
+    Run run = statement.run();
+    return run.next() ? run.integer(0) : 0;
+}
+
+std::string text_of(Connection& db, const char* sql)
+{
+    Statement statement(db, sql);
+    Run run = statement.run();
+    if (!run.next()) {
+        return {};
+    }
+    const ByteView bytes = run.blob(0);
+    return std::string(static_cast<const char*>(bytes.data), bytes.size);
+}
+
+// Runs `work` in a write transaction, committed when it returns and rolled
+// back when it throws.
+template <class Work>
+void in_write_transaction(Connection& db, Work&& work)
+{
+    db.execute("BEGIN IMMEDIATE");
+    try {
+        work();
+        db.execute("COMMIT");
+    } catch (...) {
+        try {
+            db.execute("ROLLBACK");
+        } catch (const Failure&) {
+            // The failure being reported matters more than this one.
+        }
+        throw;
+    }
 }
 
 std::string id_key(std::int64_t id)
@@ -169,77 +287,6 @@ std::size_t weight(const Value&)
 }
 
 }  // namespace
-
-// ---- The change counter ------------------------------------------------------------
-
-ChangeCounter::ChangeCounter(const std::string& store_path) noexcept
-{
-    const std::string path = store_path + "-changes";
-    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (file < 0) {
-        return;
-    }
-    // A new file is grown to size by whichever process meets it first; growing
-    // it again to the same size changes nothing another has counted.
-    struct stat info {};
-    if (::fstat(file, &info) != 0 || (static_cast<std::size_t>(info.st_size) < counter_size &&
-                                      ::ftruncate(file, static_cast<off_t>(counter_size)) != 0)) {
-        ::close(file);
-        return;
-    }
-    void* memory = ::mmap(nullptr, counter_size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
-    ::close(file);
-    if (memory != MAP_FAILED) {
-        m_shared = static_cast<std::uint64_t*>(memory);
-    }
-}
-
-ChangeCounter::~ChangeCounter()
-{
-    if (m_shared != nullptr) {
-        ::munmap(m_shared, counter_size);
-    }
-}
-
-std::uint64_t ChangeCounter::settled() const noexcept
-{
-    if (m_shared == nullptr) {
-        return none;
-    }
-    const std::uint64_t started = shared(m_shared[0]).load();
-    const std::uint64_t finished = shared(m_shared[1]).load();
-    return started == finished && started != none ? started : none;
-}
-
-bool ChangeCounter::still(std::uint64_t count) const noexcept
-{
-    return m_shared != nullptr && count != none && shared(m_shared[0]).load() == count;
-}
-
-void ChangeCounter::begin_change() noexcept
-{
-    if (m_shared == nullptr) {
-        return;
-    }
-    // Holding the write lock, this is the only change under way: one that
-    // started and never finished belonged to a process that died, and is
-    // settled here.
-    const std::uint64_t started = shared(m_shared[0]).load();
-    shared(m_shared[1]).store(started);
-    m_ticket = started + 1;
-    shared(m_shared[0]).store(m_ticket);
-}
-
-void ChangeCounter::end_change() noexcept
-{
-    if (m_shared == nullptr) {
-        return;
-    }
-    // Settled only from the count this change started at: a change begun
-    // since has settled it already, or will.
-    std::uint64_t expected = m_ticket - 1;
-    shared(m_shared[1]).compare_exchange_strong(expected, m_ticket);
-}
 
 Name make_name(std::u16string text)
 {
@@ -303,10 +350,14 @@ struct Store::Statements {
     Statement remove_value;
 };
 
-Store::Store(const std::string& path) : m_path(path), m_db(path, busy_timeout_ms), m_changes(path)
+Store::Store(const std::string& path)
+    : m_path(path), m_identity(claim_file(path)), m_db(path, busy_timeout_ms)
 {
     try {
-        open_schema();
+        if (!still_at_path()) {  // replaced between the check and the open
+            throw Failure(ERROR_CANTOPEN);
+        }
+        identify();
         m_sql = std::make_unique<Statements>(m_db);
     } catch (const Failure& failure) {
         // Anything but a foreign file or a lack of memory is a store that
@@ -320,38 +371,87 @@ Store::Store(const std::string& path) : m_path(path), m_db(path, busy_timeout_ms
 
 Store::~Store() = default;
 
-void Store::open_schema()
+bool Store::still_at_path() const
 {
-    const auto read_version = [this] {
-        Statement pragma(m_db, "PRAGMA user_version");
-        Run run = pragma.run();
-        return run.next() ? run.integer(0) : 0;
-    };
-    std::int64_t version = read_version();
-    if (version != 0 && version != schema_version) {
+    struct stat info {};
+    return ::stat(m_path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+           identity_of(info) == m_identity;
+}
+
+// Decides from the file's first bytes, before SQLite reads or changes
+// anything, whether SQLite may go on: an empty file, a file marked as a
+// store, or a database in WAL mode (which may be a store of the first
+// release; open_store() looks inside). Any other file is refused as it is.
+void Store::identify()
+{
+    const FileStart start = m_db.file_start();
+    if (start.size == 0) {
+        make_store();
+        return;
+    }
+    const std::string_view magic(reinterpret_cast<const char*>(start.bytes.data()), sqlite_magic.size());
+    if (start.size < static_cast<std::int64_t>(start.bytes.size()) || magic != sqlite_magic) {
         throw Failure(ERROR_BADDB);
     }
-    m_db.execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
-    if (version == 0) {
-        // Several processes may meet a new file at once: the first to take
-        // the write lock creates the schema, the others find it done.
-        m_db.execute("BEGIN IMMEDIATE");
-        try {
-            version = read_version();
-            if (version == 0) {
+    const bool marked = big_endian(start.bytes, application_id_at) == application_id;
+    if (!marked && start.bytes[write_version_at] != wal_format) {
+        throw Failure(ERROR_BADDB);
+    }
+    open_store();
+}
+
+// An empty file: marked as a store while it is still in rollback mode, so
+// that the mark is in the file itself, not only in a log.
+void Store::make_store()
+{
+    in_write_transaction(m_db, [&] {
+        // Still empty: no other process has made it something meanwhile.
+        if (integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0 &&
+            integer_of(m_db, "PRAGMA application_id") == 0 && integer_of(m_db, "PRAGMA user_version") == 0) {
+            m_db.execute(mark_sql().c_str());
+        }
+    });
+    open_store();
+}
+
+void Store::open_store()
+{
+    const std::int64_t id = integer_of(m_db, "PRAGMA application_id");
+    const std::int64_t version = integer_of(m_db, "PRAGMA user_version");
+    if (!(id == application_id || (id == 0 && version == first_schema_version)) || version > schema_version) {
+        throw Failure(ERROR_BADDB);
+    }
+    const bool in_wal = text_of(m_db, "PRAGMA journal_mode = WAL") == "wal";
+    m_db.execute("PRAGMA synchronous = NORMAL");
+    bool taken_over = false;
+    if (version != schema_version) {
+        // Several processes may meet a new or old file at once: the first to
+        // take the write lock does the work, the others find it done.
+        in_write_transaction(m_db, [&] {
+            const std::int64_t now = integer_of(m_db, "PRAGMA user_version");
+            if (now == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0) {
                 m_db.execute(schema_sql);
-            } else if (version != schema_version) {
+            } else if (now == first_schema_version && integer_of(m_db, schema_check_sql) == 1) {
+                m_db.execute((mark_sql() + "; PRAGMA user_version = " + std::to_string(schema_version)).c_str());
+                taken_over = true;
+            } else if (now != schema_version) {
                 throw Failure(ERROR_BADDB);
             }
-            m_db.execute("COMMIT");
-        } catch (...) {
-            try {
-                m_db.execute("ROLLBACK");
-            } catch (const Failure&) {
-                // The failure being reported matters more than this one.
-            }
-            throw;
+        });
+    }
+    if (integer_of(m_db, schema_check_sql) != 1 || integer_of(m_db, "PRAGMA application_id") != application_id) {
+        throw Failure(ERROR_BADDB);
+    }
+    if (taken_over) {
+        // The first release counted changes in a file of its own beside the store.
+        const std::string counter = m_path + "-changes";
+        struct stat info {};
+        if (::lstat(counter.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            ::unlink(counter.c_str());
         }
+    }
+    if (in_wal) {
+        m_db.use_stamps();
     }
 }
 
@@ -399,20 +499,22 @@ void Store::begin(Mode mode)
         m_sql->begin_write.run().finish();
         m_begun = true;
         m_mode = Mode::writing;
-        // With the write lock held, memory that is still true stays true but
-        // for this change, which forgets what it alters as it goes.
-        if (!m_changes.still(m_known)) {
+        // With the write lock held nobody else commits: memory that is true
+        // now stays true but for this change, which forgets what it alters
+        // as it goes.
+        m_write_base = m_db.stamp();
+        if (m_known != m_write_base) {
             forget();
         }
-        m_changes.begin_change();
+        m_commits_before = m_db.own_commits();
         return;
     }
-    if (m_changes.still(m_known)) {
+    if (m_known && m_known == m_db.stamp()) {
         m_mode = Mode::remembered;  // a store transaction only on a miss
         return;
     }
     forget();
-    m_reading = m_changes.settled();
+    m_reading = m_db.stamp();
     m_sql->begin_read.run().finish();
     m_begun = true;
     m_mode = Mode::reading;
@@ -423,16 +525,25 @@ void Store::end(bool committed)
     const Mode mode = std::exchange(m_mode, Mode::idle);
     m_begun = false;
     if (mode == Mode::writing) {
-        m_changes.end_change();  // committed or not, the change is over
-        if (committed && m_known != ChangeCounter::none) {
-            m_known = m_changes.ticket();
+        // The memory holds true after the commit when exactly one commit was
+        // made since the write began, and this connection made one; or when
+        // neither this connection nor anyone else committed anything. (When
+        // it was not true as the write began it was emptied then, and empty
+        // memory holds true of any state.)
+        const std::optional<Stamp> before = m_write_base;
+        const std::optional<Stamp> after = m_db.stamp();
+        const bool wrote = m_db.own_commits() != m_commits_before;
+        const bool only_ours = committed && before && after &&
+                               (wrote ? after->commits() == before->commits() + 1 : *after == *before);
+        if (only_ours) {
+            m_known = after;
         } else {
             forget();
         }
     } else if (mode == Mode::reading) {
-        // What was read holds true for the count the read started at, when
-        // no change has started since.
-        if (committed && m_changes.still(m_reading)) {
+        // What was read holds true for the state the read started at, when
+        // nothing has been committed since.
+        if (committed && m_reading && m_reading == m_db.stamp()) {
             m_known = m_reading;
         } else {
             forget();
@@ -456,7 +567,7 @@ void Store::forget_child(std::int64_t parent, const Bytes& folded)
 
 void Store::forget() noexcept
 {
-    m_known = ChangeCounter::none;
+    m_known.reset();
     m_weight = 0;
     m_keys.clear();
     m_children.clear();
@@ -469,9 +580,8 @@ void Store::forget() noexcept
 template <class Value, class Fetch>
 Value Store::remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch)
 {
-    const bool remembering = m_mode == Mode::remembered ||
-                             (m_mode == Mode::reading && m_reading != ChangeCounter::none) ||
-                             (m_mode == Mode::writing && m_known != ChangeCounter::none);
+    const bool remembering = m_mode == Mode::remembered || (m_mode == Mode::reading && m_reading) ||
+                             (m_mode == Mode::writing && m_known);
     if (remembering) {
         const auto found = memory.find(key);
         if (found != memory.end()) {
@@ -483,7 +593,7 @@ Value Store::remembered(std::unordered_map<std::string, Value>& memory, const st
         m_begun = true;
     }
     Value value = fetch();
-    if (m_mode == Mode::remembered && !m_changes.still(m_known)) {
+    if (m_mode == Mode::remembered && m_known != m_db.stamp()) {
         // The store read here may be newer than what this call has already
         // been told from memory.
         forget();
@@ -492,7 +602,7 @@ Value Store::remembered(std::unordered_map<std::string, Value>& memory, const st
     if (remembering) {
         m_weight += weight(value);
         if (m_weight > memory_limit) {
-            const std::uint64_t known = m_known;
+            const std::optional<Stamp> known = m_known;
             forget();
             m_known = known;
             m_weight = weight(value);

@@ -64,31 +64,11 @@ struct ValueData {
 // already given from memory: the call starts again, reading the store.
 struct StaleCache {};
 
-// A count of the changes made to a store file by every process, in shared
-// memory beside the file (see registry_store.cpp): a process that sees it
-// unchanged knows that nothing it remembers of the store has changed.
-class ChangeCounter {
-public:
-    explicit ChangeCounter(const std::string& store_path) noexcept;
-    ~ChangeCounter();
-    ChangeCounter(const ChangeCounter&) = delete;
-    ChangeCounter& operator=(const ChangeCounter&) = delete;
-
-    static constexpr std::uint64_t none = ~std::uint64_t{0};
-    // The count of changes when no change is under way, else none (and
-    // always none when the shared memory could not be had).
-    std::uint64_t settled() const noexcept;
-    // True while nothing has started since `count` was settled.
-    bool still(std::uint64_t count) const noexcept;
-    // Around a write transaction, called with the store's write lock held.
-    void begin_change() noexcept;
-    void end_change() noexcept;
-    // The count once the change under way has finished.
-    std::uint64_t ticket() const noexcept { return m_ticket; }
-
-private:
-    std::uint64_t* m_shared = nullptr;  // [0] changes started, [1] changes finished
-    std::uint64_t m_ticket = 0;
+// Which file a path named: a store open on one file stays with it.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
 };
 
 class Store {
@@ -96,15 +76,24 @@ public:
     static constexpr int root_count = 4;
     static constexpr std::int64_t root_id(int index) { return index + 1; }
 
-    // Opens the store file, creating it and its schema when new. A file that
-    // cannot be opened gives ERROR_CANTOPEN; one that is not a store, or that
-    // a newer release wrote (a schema version above ours), gives ERROR_BADDB.
+    // Opens the store file, creating it (mode 0600) and its schema when new
+    // or empty. A file that cannot be opened, or that has a second name (a
+    // hard link: SQLite keeps its log beside the name it was given, so two
+    // names would be two logs), gives ERROR_CANTOPEN; one that is not a store
+    // (another program's database, any other file), or that a newer release
+    // wrote, gives ERROR_BADDB and is left exactly as it was.
     explicit Store(const std::string& path);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
     const std::string& path() const { return m_path; }
+    // Drops everything remembered: the next transaction reads the store.
+    void forget_all() noexcept { forget(); }
+    FileIdentity identity() const { return m_identity; }
+    // True while the path still names the file this store has open, and
+    // by that name alone.
+    bool still_at_path() const;
 
     // One transaction: a read sees one consistent state of the store; a write
     // takes the store's write lock at once (waiting up to the busy timeout)
@@ -153,7 +142,9 @@ private:
     // store, remembering what it reads; or from the store only (writes).
     enum class Mode { idle, remembered, reading, writing };
 
-    void open_schema();
+    void identify();
+    void make_store();
+    void open_store();
     void touch(std::int64_t id);
     void begin(Mode mode);
     void end(bool committed);
@@ -165,15 +156,17 @@ private:
     Value remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch);
 
     std::string m_path;
+    FileIdentity m_identity;
     Connection m_db;
     std::unique_ptr<Statements> m_sql;
 
-    ChangeCounter m_changes;
     Mode m_mode = Mode::idle;
-    bool m_begun = false;                           // a store transaction is open
-    std::uint64_t m_known = ChangeCounter::none;    // the count the memory below holds true for
-    std::uint64_t m_reading = ChangeCounter::none;  // the count a reading transaction started at
-    std::size_t m_weight = 0;                       // entries remembered, listings by their length
+    bool m_begun = false;                 // a store transaction is open
+    std::optional<Stamp> m_known;         // the state the memory below holds true for
+    std::optional<Stamp> m_reading;       // the state a reading transaction started at
+    std::optional<Stamp> m_write_base;    // the state a write transaction started at
+    std::uint64_t m_commits_before = 0;   // this connection's commits when a write began
+    std::size_t m_weight = 0;             // entries remembered, listings by their length
     std::unordered_map<std::string, std::optional<KeyState>> m_keys;
     std::unordered_map<std::string, std::optional<std::int64_t>> m_children;  // by parent and folded name
     std::unordered_map<std::string, std::vector<SubkeyRow>> m_subkeys;

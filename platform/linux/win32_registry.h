@@ -86,3 +86,9 @@ VH_PLATFORM_API LSTATUS VhRegSetKeyAccess(HKEY parent, LPCSTR subkey, DWORD deni
 VH_PLATFORM_API LSTATUS VhRegGetKeyAccess(HKEY parent, LPCSTR subkey, LPDWORD denied);
 // The number of handles this process holds open (roots excluded).
 VH_PLATFORM_API DWORD VhRegOpenHandleCount();
+// Selects which of two registry states the process's calls use from now on:
+// 0, the usual one, or 1, a second connection to the store with a memory of
+// reads and a table of handles of its own, as another process would have.
+// For tests that need two processes' views of one store in one process.
+// ERROR_INVALID_PARAMETER for any other number.
+VH_PLATFORM_API LSTATUS VhRegSelectState(DWORD state);

@@ -167,4 +167,20 @@ TEST_F(Client, FailuresAndWrongUsageHaveTheirOwnExitCodes)
     EXPECT_NE(help.out.find("ini get FILE SECTION KEY"), std::string::npos);
 }
 
+// A store the registry functions refuse is named as such, not reported as
+// a component that is not registered.
+TEST_F(Client, AFileThatIsNotAStoreIsNamedAsSuch)
+{
+    const std::string other = dir.file("notes.txt");
+    vh::test::write_file(other, "not a database\n");
+    setenv("VORNHALL_REGISTRY", other.c_str(), 1);
+    const Outcome read = run("reg read HKCU Software x");
+    EXPECT_EQ(read.code, 3);
+    EXPECT_NE(read.out.find("not a Vornhall registry store (status 1009)"), std::string::npos) << read.out;
+    const Outcome exported = run("reg export HKCU Software -");
+    EXPECT_EQ(exported.code, 3);
+    EXPECT_NE(exported.out.find("not a Vornhall registry store"), std::string::npos) << exported.out;
+    EXPECT_EQ(vh::test::read_file(other), "not a database\n");
+}
+
 }  // namespace

@@ -7,13 +7,16 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,9 +31,15 @@ constexpr char task_variable[] = "VORNHALL_TEST_TASK";
 constexpr char top[] = "Software\\Vornhall Processes";
 constexpr int keys_per_writer = 40;
 
-pid_t start_child(const std::string& task)
+// Starts a child for `task`; it reaches the store by `store` when given
+// (another name of the same file), else as the parent does.
+pid_t start_child(const std::string& task, const std::string& store = {})
 {
+    const std::string parents_store = std::getenv("VORNHALL_REGISTRY");
     setenv(task_variable, task.c_str(), 1);
+    if (!store.empty()) {
+        setenv("VORNHALL_REGISTRY", store.c_str(), 1);
+    }
     char program[] = "/proc/self/exe";
     char filter[] = "--gtest_filter=ChildProcess.Task";
     char brief[] = "--gtest_brief=1";
@@ -38,6 +47,7 @@ pid_t start_child(const std::string& task)
     pid_t pid = -1;
     const int started = posix_spawn(&pid, program, nullptr, nullptr, argv, environ);
     unsetenv(task_variable);
+    setenv("VORNHALL_REGISTRY", parents_store.c_str(), 1);
     return started == 0 ? pid : -1;
 }
 
@@ -111,6 +121,25 @@ TEST(ChildProcess, Task)
         const DWORD number = static_cast<DWORD>(std::stoul(what.substr(4)));
         ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
         RegCloseKey(key);
+        return;
+    }
+    if (what.rfind("grow:", 0) == 0) {
+        // The value v becomes a REG_DWORD of the given number of bytes.
+        HKEY key = nullptr;
+        ASSERT_EQ(create(std::string(top) + "\\Remembered", &key), ERROR_SUCCESS);
+        const std::string bytes(std::stoul(what.substr(5)), '\x5A');
+        ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        return;
+    }
+    if (what == "refused") {
+        // Reaching the store by a second name (a hard link) is refused.
+        HKEY key = nullptr;
+        EXPECT_EQ(create(std::string(top) + "\\Remembered", &key), static_cast<LSTATUS>(ERROR_CANTOPEN));
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
+                  static_cast<LSTATUS>(ERROR_CANTOPEN));
         return;
     }
     if (what == "remove") {
@@ -238,10 +267,10 @@ TEST_F(RegistryProcessTest, ReadsSeeEveryChangeByAnotherProcess)
     RegCloseKey(key);
 }
 
-// A writer that dies after its change reached the store but before it
-// counted the change as finished leaves the count unsettled: every process
-// must then read the store itself until the next change settles it.
-TEST_F(RegistryProcessTest, AWriterThatDiedMidwayLeavesNothingStale)
+// A program that is not this one, changing the store with SQLite directly,
+// is seen at once too: what tells a process that its memory is out of date
+// is SQLite's own record of commits.
+TEST_F(RegistryProcessTest, AChangeByAnotherSqliteProgramIsSeenAtOnce)
 {
     ASSERT_EQ(wait_for(start_child("set:1")), 0);
     HKEY key = nullptr;
@@ -249,27 +278,146 @@ TEST_F(RegistryProcessTest, AWriterThatDiedMidwayLeavesNothingStale)
                             &key),
               ERROR_SUCCESS);
     EXPECT_EQ(number(key), 1u);
-
-    // What the dead writer left: its change started, and in the store.
-    const int counter = open((m_file + "-changes").c_str(), O_RDWR);
-    ASSERT_GE(counter, 0);
-    std::uint64_t started = 0;
-    ASSERT_EQ(pread(counter, &started, sizeof started, 0), static_cast<ssize_t>(sizeof started));
-    ++started;
-    ASSERT_EQ(pwrite(counter, &started, sizeof started, 0), static_cast<ssize_t>(sizeof started));
-    close(counter);
+    EXPECT_EQ(number(key), 1u);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(m_file.c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, "UPDATE vals SET data = x'07000000'", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(number(key), 7u);
     sqlite3_close(db);
 
-    EXPECT_EQ(number(key), 7u);
-    EXPECT_EQ(number(key), 7u);
     const DWORD eight = 8;
     ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&eight), 4), ERROR_SUCCESS);
     EXPECT_EQ(number(key), 8u);
     ASSERT_EQ(wait_for(start_child("set:9")), 0);
     EXPECT_EQ(number(key), 9u);
+    RegCloseKey(key);
+}
+
+// Another process reaching the same file through a symbolic link: its
+// changes are seen, and a value that grew meanwhile is never copied past
+// the buffer a caller gave for the size it had.
+TEST_F(RegistryProcessTest, ChangesThroughASymbolicLinkAreSeenAndNeverOverrunABuffer)
+{
+    const std::string link = m_dir.file("link.db");
+    ASSERT_EQ(wait_for(start_child("set:1")), 0);
+    ASSERT_EQ(symlink(m_file.c_str(), link.c_str()), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 1u);
+    ASSERT_EQ(wait_for(start_child("set:2", link)), 0);
+    EXPECT_EQ(number(key), 2u);
+
+    // Listed at 4 bytes; then another process makes it 100,000.
+    char name[8];
+    DWORD length = sizeof name;
+    DWORD size = 0;
+    ASSERT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 4u);
+    ASSERT_EQ(wait_for(start_child("grow:100000", link)), 0);
+    std::vector<BYTE> buffer(4 + 4096, 0xA5);
+    DWORD type = 0;
+    size = 4;
+    length = sizeof name;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &length, nullptr, &type, buffer.data(), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 100000u);
+    size = 5000;
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, buffer.data(), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 100000u);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<std::ptrdiff_t>(buffer.size()));
+    RegCloseKey(key);
+}
+
+// A second name made by a hard link would give SQLite two logs for one file:
+// opening the store by either name is refused while it has two, and a
+// process that opened it before writes nothing until it has one again.
+TEST_F(RegistryProcessTest, AStoreWithASecondNameIsRefused)
+{
+    ASSERT_EQ(wait_for(start_child("set:1")), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_ALL_ACCESS,
+                            &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 1u);
+    const std::string second = m_dir.file("second.db");
+    ASSERT_EQ(link(m_file.c_str(), second.c_str()), 0);
+    EXPECT_EQ(wait_for(start_child("refused", second)), 0);
+    EXPECT_EQ(wait_for(start_child("refused")), 0);
+    const DWORD two = 2;
+    EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), 4),
+              static_cast<LSTATUS>(ERROR_CANTOPEN));
+
+    ASSERT_EQ(unlink(second.c_str()), 0);
+    ASSERT_EQ(wait_for(start_child("set:3")), 0);
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_ALL_ACCESS,
+                            &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 3u);
+    RegCloseKey(key);
+}
+
+// The first release counted changes in a file beside the store; nothing
+// depends on such a file now, whatever happens to it.
+TEST_F(RegistryProcessTest, AFileBesideTheStoreCannotHideChangesOrEndAProcess)
+{
+    ASSERT_EQ(wait_for(start_child("set:1")), 0);
+    const std::string counter = m_file + "-changes";
+    vh::test::write_file(counter, std::string(4096, '\0'));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 1u);
+    ASSERT_EQ(truncate(counter.c_str(), 0), 0);
+    ASSERT_EQ(wait_for(start_child("set:2")), 0);
+    EXPECT_EQ(number(key), 2u);
+    ASSERT_EQ(unlink(counter.c_str()), 0);
+    ASSERT_EQ(mkdir(counter.c_str(), 0), 0);  // cannot be opened by anyone
+    ASSERT_EQ(wait_for(start_child("set:3")), 0);
+    EXPECT_EQ(number(key), 3u);
+    RegCloseKey(key);
+    rmdir(counter.c_str());
+}
+
+// After fork() the child must not use the parent's SQLite connection: its
+// first call opens a connection of its own, with nothing remembered, and
+// the handles it inherited go on naming the same keys.
+TEST_F(RegistryProcessTest, AForkedChildOpensItsOwnConnectionAndKeepsItsHandles)
+{
+    ASSERT_EQ(wait_for(start_child("set:1")), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_ALL_ACCESS,
+                            &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number(key), 1u);
+    // The descriptors a process holds on the store file itself.
+    const auto descriptors = [this] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) == m_file) {
+                ++count;
+            }
+        }
+        return count;
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int failures = descriptors() == 0 ? 0 : 1;
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        failures += RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == 0 &&
+                            value == 1
+                        ? 0
+                        : 2;
+        failures += descriptors() == 1 ? 0 : 4;
+        const DWORD five = 5;
+        failures += RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4) == 0 ? 0 : 8;
+        _exit(failures);
+    }
+    EXPECT_EQ(wait_for(child), 0);
+    EXPECT_EQ(number(key), 5u);
     RegCloseKey(key);
 }
 

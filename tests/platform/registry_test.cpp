@@ -12,6 +12,7 @@
 // of open handles, the store file) sits apart, in the last part of the file.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdint>
@@ -598,6 +599,132 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeUsedFailsEveryCall)
             row.status);
     }
     EXPECT_EQ(pragma(newer, "PRAGMA user_version"), "99");
+}
+
+// The store is its user's alone, as the current user's hive is, whatever
+// the umask: the folder it is made in 0700, the file and the log and shared
+// memory SQLite keeps beside it 0600. A store others could read (as the first
+// release left them) is made private when opened; one its owner shared for
+// writing keeps its mode, and SQLite gives its side files the same.
+TEST_F(RegistryStoreTest, TheStoreIsPrivateToItsUserWhateverTheUmask)
+{
+    unsetenv("VORNHALL_REGISTRY");
+    const auto mode_of = [](const std::filesystem::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+    };
+    const mode_t before = umask(0);
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+        umask(mask);
+        const std::filesystem::path data = m_dir.path() / ("data" + std::to_string(mask));
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        const HKEY key = create(HKEY_CURRENT_USER, "Private");
+        set_text(key, "V", "secret");
+        RegCloseKey(key);
+        SCOPED_TRACE(mask);
+        EXPECT_EQ(mode_of(data / "vornhall"), 0700);
+        for (const char* file : {"registry.db", "registry.db-wal", "registry.db-shm"}) {
+            EXPECT_EQ(mode_of(data / "vornhall" / file), 0600) << file;
+        }
+    }
+    umask(before);
+
+    // As the first release made them: opened, they become private.
+    const std::filesystem::path old = m_dir.path() / "old" / "vornhall";
+    std::filesystem::create_directories(old);
+    setenv("XDG_DATA_HOME", (m_dir.path() / "old").c_str(), 1);
+    RegCloseKey(create(HKEY_CURRENT_USER, "Made"));
+    use_store(m_dir.file("elsewhere.db"));  // closes the old one
+    RegCloseKey(create(HKEY_CURRENT_USER, "Other"));
+    ASSERT_EQ(chmod(old.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((old / "registry.db").c_str(), 0644), 0);
+    unsetenv("VORNHALL_REGISTRY");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Made", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(mode_of(old), 0700);
+    EXPECT_EQ(mode_of(old / "registry.db"), 0600);
+
+    // Shared for writing on purpose: kept, side files alike.
+    const std::string shared = m_dir.file("shared.db");
+    vh::test::write_file(shared, "");
+    ASSERT_EQ(chmod(shared.c_str(), 0660), 0);
+    use_store(shared);
+    RegCloseKey(create(HKEY_CURRENT_USER, "Team"));
+    EXPECT_EQ(mode_of(shared), 0660);
+    EXPECT_EQ(mode_of(shared + "-shm"), 0660);
+}
+
+// Only an empty file, a store, or a store of the first release is used;
+// any other file, another program's database above all, is refused with
+// ERROR_BADDB before anything in it changes, and no file is left beside it.
+TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsRefusedAndLeftAsItWas)
+{
+    const std::string rollback = m_dir.file("notes.sqlite");
+    run_sql(rollback, "CREATE TABLE notes(text); INSERT INTO notes VALUES ('keep me');");
+    const std::string wal = m_dir.file("history.sqlite");
+    run_sql(wal, "PRAGMA journal_mode = WAL; CREATE TABLE visits(url); INSERT INTO visits VALUES ('x');");
+    const std::string marked = m_dir.file("marked.sqlite");
+    run_sql(marked, "PRAGMA application_id = 1234; CREATE TABLE t(x);");
+    const std::string text = m_dir.file("settings.ini");
+    vh::test::write_file(text, "[Section]\nkey=value\n");
+    for (const std::string& file : {rollback, wal, marked, text}) {
+        SCOPED_TRACE(file);
+        const std::string bytes = vh::test::read_file(file);
+        use_store(file);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_BADDB);
+        EXPECT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_BADDB);
+        EXPECT_EQ(vh::test::read_file(file), bytes);
+        for (const char* side : {"-wal", "-shm", "-journal", "-changes"}) {
+            EXPECT_FALSE(std::filesystem::exists(file + side)) << side;
+        }
+    }
+    EXPECT_EQ(pragma(wal, "PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(pragma(rollback, "PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(pragma(rollback, "SELECT group_concat(name) FROM sqlite_master"), "notes");
+
+    // An empty file becomes a store.
+    const std::string empty = m_dir.file("empty.db");
+    vh::test::write_file(empty, "");
+    use_store(empty);
+    RegCloseKey(create(HKEY_CURRENT_USER, "Made"));
+    EXPECT_EQ(pragma(empty, "PRAGMA application_id"), "1449677415");
+}
+
+// A store of the first release (its schema, version 1, no application
+// identifier) is taken over as it is, with every key and value, and marked.
+TEST_F(RegistryStoreTest, AStoreOfTheFirstReleaseIsTakenOver)
+{
+    const std::string file = m_dir.file("first.db");
+    run_sql(file, R"sql(
+        PRAGMA journal_mode = WAL;
+        CREATE TABLE keys (id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER REFERENCES keys(id),
+            name BLOB NOT NULL, folded BLOB NOT NULL, class BLOB, denied INTEGER NOT NULL DEFAULT 0,
+            version INTEGER NOT NULL DEFAULT 0, written INTEGER NOT NULL DEFAULT 0);
+        CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
+        CREATE TABLE vals (key INTEGER NOT NULL REFERENCES keys(id), folded BLOB NOT NULL, name BLOB NOT NULL,
+            seq INTEGER NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY (key, folded))
+            WITHOUT ROWID;
+        CREATE UNIQUE INDEX vals_in_order ON vals(key, seq);
+        INSERT INTO keys(id, parent, name, folded) VALUES
+            (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), x''), (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), x''),
+            (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), x''), (4, NULL, CAST('HKEY_USERS' AS BLOB), x'');
+        INSERT INTO keys(id, parent, name, folded) VALUES (5, 2, x'4f006c006400', x'004f004c0044');
+        INSERT INTO vals VALUES (5, x'0056', x'5600', 1, 1, CAST('kept' || char(0) AS BLOB));
+        PRAGMA user_version = 1;
+    )sql");
+    vh::test::write_file(file + "-changes", std::string(4096, '\0'));
+    use_store(file);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "old", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(text_of(key, "v"), "kept");
+    RegCloseKey(key);
+    EXPECT_EQ(pragma(file, "PRAGMA user_version"), "2");
+    EXPECT_EQ(pragma(file, "PRAGMA application_id"), "1449677415");
+    EXPECT_FALSE(std::filesystem::exists(file + "-changes"));
 }
 
 }  // namespace

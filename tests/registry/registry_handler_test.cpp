@@ -249,6 +249,39 @@ TEST_F(RegistryHandlerTest, EnumValuesCountsWithSixteenBits)
     RegCloseKey(key);
 }
 
+// The longest value name the service takes (16,383 characters) is listed
+// whole at any code page, three bytes a character in UTF-8, and the values
+// after it are listed, read and deleted too; the entry after a long one is
+// asked for with the usual buffer again, so the end entry is 2,000 NULs.
+TEST_F(RegistryHandlerTest, TheLongestNamesAreListedWholeAndTheListingGoesOn)
+{
+    const bool utf8 = GetACP() == CP_UTF8;
+    const std::u16string long_name(16383, utf8 ? u'\u4E00' : u'\u00E9');
+    std::string ansi;
+    for (int i = 0; i < 16383; ++i) {
+        ansi += utf8 ? "\xE4\xB8\x80" : "\xE9";
+    }
+    set_raw("Software\\Long", ansi.c_str(), REG_SZ, std::string("x\0", 2));
+    set_raw("Software\\Long", "after", REG_DWORD, std::string("\x07\0\0\0", 4));
+    HKEYS root_key = user;
+    Bstr path(u"Software\\Long");
+    Variant listing;
+    ASSERT_EQ(registry->EnumValues(&root_key, &path.slot(), listing.put()), S_OK);
+    const auto listed = names(listing);
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_TRUE(listed[0] == long_name) << "listed with " << listed[0].size() << " characters";
+    EXPECT_EQ(listed[1], u"after");
+    EXPECT_EQ(listed[2], std::u16string(2000, u'\0'));
+
+    const Variant after = read(u"Software\\Long", u"after");
+    ASSERT_EQ(after.kind(), VT_I4);
+    EXPECT_EQ(after.get().lVal, 7);
+    Variant nothing;
+    ASSERT_EQ(registry->DeleteAllValues(&root_key, &path.slot(), nothing.put()), S_OK);
+    EXPECT_EQ(raw("Software\\Long", "after").first, 0u);
+    EXPECT_EQ(raw("Software\\Long", ansi.c_str()).first, 0u);
+}
+
 // ---- Typed values ------------------------------------------------------------------
 
 TEST_F(RegistryHandlerTest, WrittenValuesHaveTheirRegistryLayout)
