@@ -7,6 +7,12 @@
 // that were never handles, and handles already closed. Each input runs on a
 // fresh store in a private temporary directory.
 //
+// The calls go through two registry states of the process in turns (two
+// connections to the store, each with its memory of reads and its handles,
+// as two processes would have; VhRegSelectState), and an operation reads the
+// same value and listing through both: with no change in between, the two
+// must give the same answer, byte for byte, whatever either remembered.
+//
 // It checks that no call writes past the sizes it was given (sentinels
 // follow every buffer), that a call that does not fit leaves the caller's
 // name and length as they were, that every status is one the service
@@ -37,6 +43,7 @@ constexpr std::size_t guard = 16;
 constexpr int max_operations = 40;
 constexpr std::size_t slot_count = 8;
 constexpr std::size_t first_free_slot = 4;
+constexpr DWORD state_count = 2;
 
 HKEY as_key(std::uint32_t value)
 {
@@ -109,14 +116,18 @@ public:
         m_slots = {0x80000001u, 0x80000002u, 0x80000000u, 0x80000003u, 0u, 0x80000004u, 0x1000u, 0xFFFFFFFFu};
     }
 
-    void run(Input& in)
+    // One operation on the state this session stands for (selected).
+    void operate(std::uint8_t op, Input& in, int i)
     {
-        for (int i = 0; i < max_operations && !in.empty(); ++i) {
-            step(in);
-            VH_FUZZ_CHECK(VhRegOpenHandleCount() == m_open.size(),
-                          "after operation " + std::to_string(i) + ": " + std::to_string(VhRegOpenHandleCount()) +
-                              " handles open, " + std::to_string(m_open.size()) + " expected");
-        }
+        step(op, in);
+        VH_FUZZ_CHECK(VhRegOpenHandleCount() == m_open.size(),
+                      "after operation " + std::to_string(i) + ": " + std::to_string(VhRegOpenHandleCount()) +
+                          " handles open, " + std::to_string(m_open.size()) + " expected");
+    }
+
+    // Closes what the session holds (its state selected).
+    void finish()
+    {
         for (const std::uint32_t handle : m_open) {
             const LSTATUS status = RegCloseKey(as_key(handle));
             VH_FUZZ_CHECK(status == ERROR_SUCCESS, "closing handle " + std::to_string(handle) + " gave " +
@@ -127,9 +138,8 @@ public:
     }
 
 private:
-    void step(Input& in)
+    void step(std::uint8_t op, Input& in)
     {
-        const std::uint8_t op = in.byte();
         switch (op % 11) {
         case 0:
             open_key(in);
@@ -421,6 +431,40 @@ private:
     std::vector<std::uint32_t> m_open;
 };
 
+// The keys and values that both states read and change, so that a change
+// by one and a read by the other meet often.
+const char* const shared_paths[] = {"a", "a\\b"};
+const char* const shared_names[] = {"x", ""};
+
+void change_shared(Input& in)
+{
+    const std::uint8_t choice = in.byte();
+    const char* path = shared_paths[choice % 2];
+    const char* name = shared_names[(choice >> 1) % 2];
+    if ((choice >> 2) % 4 == 3) {
+        RegDeleteKeyA(HKEY_CURRENT_USER, path);  // refused while a\b is there
+        return;
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    if ((choice >> 2) % 4 == 2) {
+        RegDeleteValueA(key, name);
+    } else {
+        const std::string data = in.text(200);
+        RegSetValueExA(key, name, 0, in.byte() % 12, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
+    }
+    RegCloseKey(key);
+}
+
+void select_state(DWORD state)
+{
+    VH_FUZZ_CHECK(VhRegSelectState(state) == ERROR_SUCCESS, "cannot select registry state " + std::to_string(state));
+}
+
 // SQLite's own check of the store file, through a connection of our own.
 void check_store(const std::string& path)
 {
@@ -449,9 +493,60 @@ std::string fresh_store()
         vh::fuzz::remove_file(path + suffix);
     }
     setenv("VORNHALL_REGISTRY", path.c_str(), 1);
-    DWORD denied = 0;
-    VH_FUZZ_CHECK(VhRegGetKeyAccess(HKEY_CURRENT_USER, "", &denied) == ERROR_SUCCESS, "the new store does not open");
+    // Every state moves to the new file now, so that none holds the one the
+    // next input removes.
+    for (DWORD state = 0; state < state_count; ++state) {
+        select_state(state);
+        DWORD denied = 0;
+        VH_FUZZ_CHECK(VhRegGetKeyAccess(HKEY_CURRENT_USER, "", &denied) == ERROR_SUCCESS,
+                      "the new store does not open");
+    }
     return path;
+}
+
+
+// Everything one state answers about a value and a key's listing.
+std::string answers(const std::string& path, const std::string& name)
+{
+    std::string said;
+    HKEY key = nullptr;
+    const LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key);
+    said += "open " + std::to_string(opened) + "\n";
+    if (opened != ERROR_SUCCESS) {
+        return said;
+    }
+    std::vector<std::uint8_t> data(512);
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(data.size());
+    const LSTATUS queried = RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size);
+    said += "query " + std::to_string(queried) + " " + std::to_string(type) + " " + std::to_string(size) + " ";
+    if (queried == ERROR_SUCCESS) {
+        said.append(reinterpret_cast<const char*>(data.data()), size);
+    }
+    for (DWORD index = 0; index < 8; ++index) {
+        char listed[300];
+        DWORD length = sizeof listed;
+        size = static_cast<DWORD>(data.size());
+        const LSTATUS status = RegEnumValueA(key, index, listed, &length, nullptr, &type, data.data(), &size);
+        said += "\nvalue " + std::to_string(status) + " " + std::to_string(type) + " " + std::to_string(size);
+        if (status == ERROR_SUCCESS) {
+            said += " " + std::string(listed, length) + "=" + std::string(reinterpret_cast<const char*>(data.data()), size);
+        }
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+    }
+    for (DWORD index = 0; index < 8; ++index) {
+        char listed[300];
+        DWORD length = sizeof listed;
+        const LSTATUS status = RegEnumKeyExA(key, index, listed, &length, nullptr, nullptr, nullptr, nullptr);
+        said += "\nkey " + std::to_string(status) + (status == ERROR_SUCCESS ? " " + std::string(listed, length) : "");
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return said;
 }
 
 }  // namespace
@@ -460,8 +555,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string store = fresh_store();
     Input in(data, size);
-    Session session;
-    session.run(in);
+    std::array<Session, state_count> sessions;
+    DWORD current = 0;
+    select_state(current);
+    for (int i = 0; i < max_operations && !in.empty(); ++i) {
+        const std::uint8_t choice = in.byte();
+        if (choice >= 0xF0) {
+            // Another process's turn.
+            current = (current + 1) % state_count;
+            select_state(current);
+        } else if (choice >= 0xE8) {
+            // Both states read the same things: the same answers.
+            const std::string path = shared_paths[in.byte() % 2];
+            const std::string name = shared_names[in.byte() % 2];
+            std::string said[state_count];
+            for (DWORD state = 0; state < state_count; ++state) {
+                select_state(state);
+                said[state] = answers(path, name);
+            }
+            select_state(current);
+            VH_FUZZ_CHECK(said[0] == said[1], "two connections disagree:\n" + said[0] + "\n----\n" + said[1]);
+        } else if (choice >= 0xE0) {
+            // A change to what the reads above compare, by the current state.
+            change_shared(in);
+        } else {
+            sessions[current].operate(choice, in, i);
+        }
+    }
+    for (DWORD state = 0; state < state_count; ++state) {
+        select_state(state);
+        sessions[state].finish();
+    }
+    select_state(0);
     check_store(store);
     return 0;
 }
