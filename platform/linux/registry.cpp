@@ -340,7 +340,7 @@ public:
 private:
     std::mutex m_lock;
     std::unique_ptr<Store> m_store;
-    vh::registry::FileIdentity m_file;  // the file handles were opened on
+    vh::registry::StoreIdentity m_file;  // the store handles were opened on
     std::uint64_t m_generation = 0;
     std::unordered_map<std::uint32_t, OpenKey> m_handles;
     std::uint32_t m_last_handle = 0;
@@ -393,7 +393,7 @@ struct StorePlace {
 
 // Creates the store's own folder, and the folders above it that are
 // missing, for this user alone; the folder as the first release made it
-// (readable by others, 0755) is made private.
+// (0755, or whatever the umask left) is made private.
 void make_folder(const std::filesystem::path& folder)
 {
     std::filesystem::path path;
@@ -407,7 +407,7 @@ void make_folder(const std::filesystem::path& folder)
     }
     struct stat info {};
     if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-        (info.st_mode & 077) != 0 && (info.st_mode & 022) == 0) {
+        (info.st_mode & 077) != 0) {
         ::chmod(folder.c_str(), 0700);
     }
 }

@@ -136,6 +136,11 @@ int Connection::on_commit(void* self, sqlite3* db, const char* name, int frames)
     return SQLITE_OK;
 }
 
+void Connection::checkpoint_on_close(bool copy) noexcept
+{
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, copy ? 0 : 1, nullptr);
+}
+
 FileStart Connection::file_start()
 {
     sqlite3_file* file = nullptr;

@@ -95,6 +95,10 @@ public:
     // a caller then cannot tell what changed, and must assume everything did.
     std::optional<Stamp> stamp() const noexcept;
 
+    // Whether closing the last connection to the file copies its log into
+    // it (SQLite's default) or leaves the log as it is.
+    void checkpoint_on_close(bool copy) noexcept;
+
     // Said once the file is known to be in WAL mode and a transaction has
     // run on it: stamp() gives nothing before.
     void use_stamps() noexcept { m_in_wal = true; }

@@ -64,6 +64,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -112,6 +113,8 @@ constexpr const char* schema_sql = R"sql(
         PRIMARY KEY (key, folded)
     ) WITHOUT ROWID;
     CREATE UNIQUE INDEX vals_in_order ON vals(key, seq);
+    CREATE TABLE store (serial INTEGER NOT NULL);
+    INSERT INTO store VALUES (random());
     INSERT INTO keys(id, parent, name, folded) VALUES
         (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), x''),
         (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), x''),
@@ -120,11 +123,23 @@ constexpr const char* schema_sql = R"sql(
     PRAGMA user_version = 2;
 )sql";
 
-// What a store's schema holds (sqlite_sequence comes with AUTOINCREMENT).
+// What a store's schema holds (sqlite_sequence comes with AUTOINCREMENT),
+// and what a store of the first release held: the same but for the table
+// with the store's serial number.
 constexpr const char* schema_check_sql = R"sql(
+    SELECT count(*) = 6 AND (SELECT count(*) FROM sqlite_master) = 6 FROM sqlite_master WHERE
+        (type = 'table' AND name IN ('keys', 'vals', 'sqlite_sequence', 'store')) OR
+        (type = 'index' AND name IN ('keys_by_name', 'vals_in_order'))
+)sql";
+constexpr const char* first_schema_check_sql = R"sql(
     SELECT count(*) = 5 AND (SELECT count(*) FROM sqlite_master) = 5 FROM sqlite_master WHERE
         (type = 'table' AND name IN ('keys', 'vals', 'sqlite_sequence')) OR
         (type = 'index' AND name IN ('keys_by_name', 'vals_in_order'))
+)sql";
+constexpr const char* take_over_sql = R"sql(
+    CREATE TABLE store (serial INTEGER NOT NULL);
+    INSERT INTO store VALUES (random());
+    PRAGMA user_version = 2;
 )sql";
 
 // Now, in FILETIME ticks (100 ns since 1601).
@@ -174,23 +189,37 @@ FileIdentity identity_of(const struct stat& info)
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// A file private to its user: others may neither read nor write it. One that
-// others could read but not write (as the first release made them, 0644) is
-// made private; one shared for writing (group-writable) was shared on
-// purpose and is left as it is.
-void make_private(const std::string& path)
+// A side file SQLite keeps beside the store (its log, its shared memory)
+// can be trusted when it is missing, or a regular file with one name that
+// others cannot write, belonging to this user, to the store's owner, or to
+// the store's group when the store is shared with it for writing. Anything
+// else may have been put there by someone else (a folder open to others)
+// to read what is logged or to steer what is read.
+bool trusted_side_file(const std::string& path, const struct stat& store)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
-        (info.st_mode & 077) != 0 && (info.st_mode & 022) == 0) {
-        ::chmod(path.c_str(), 0600);
+    if (::lstat(path.c_str(), &info) != 0) {
+        return errno == ENOENT;
     }
+    const bool owner_ok = info.st_uid == ::geteuid() || info.st_uid == store.st_uid ||
+                          (info.st_gid == store.st_gid && (store.st_mode & S_IWGRP) != 0);
+    return S_ISREG(info.st_mode) && info.st_nlink == 1 && owner_ok &&
+           ((info.st_mode & S_IWOTH) == 0 || info.st_uid == ::geteuid());
+}
+
+// The mode a store of this user's is given once it is known to be a store:
+// its own alone, or shared for writing with its group when it was made so on
+// purpose; never anything for others.
+mode_t private_mode(mode_t mode)
+{
+    return (mode & S_IWGRP) != 0 ? 0660 : 0600;
 }
 
 // Creates the store file, private whatever the umask, when it is missing,
-// and checks what the path names: a regular file with one name. SQLite gives
-// its log and shared memory the file's mode when it creates them.
-FileIdentity claim_file(const std::string& path)
+// and checks what the path names: a regular file with one name, and side
+// files of SQLite's beside it that can be trusted. SQLite gives its log and
+// shared memory the file's mode when it creates them.
+FileClaim claim_file(const std::string& path)
 {
     struct stat info {};
     const int created = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
@@ -202,15 +231,45 @@ FileIdentity claim_file(const std::string& path)
         if (!ok) {
             throw Failure(ERROR_CANTOPEN);
         }
-        return identity_of(info);
-    }
-    if (errno != EEXIST || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    } else if (errno != EEXIST || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+               info.st_nlink != 1 || ((info.st_mode & S_IWOTH) != 0 && info.st_uid != ::geteuid())) {
         throw Failure(ERROR_CANTOPEN);
     }
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        make_private(path + suffix);
+    // SQLite names its side files after the file's own path, links resolved.
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        throw Failure(ERROR_CANTOPEN);
     }
-    return identity_of(info);
+    FileClaim claim{identity_of(info), static_cast<std::int64_t>(info.st_size), resolved, false};
+    std::free(resolved);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (!trusted_side_file(claim.real_path + suffix, info)) {
+            throw Failure(ERROR_CANTOPEN);
+        }
+    }
+    struct stat log {};
+    claim.had_log = ::lstat((claim.real_path + "-wal").c_str(), &log) == 0;
+    return claim;
+}
+
+// Once the file is known to be a store: this user's store and its side
+// files get its private mode (the first release left them readable by
+// others); another user's are left as their owner set them.
+void settle_modes(const std::string& real_path)
+{
+    struct stat store {};
+    if (::stat(real_path.c_str(), &store) != 0 || store.st_uid != ::geteuid()) {
+        return;
+    }
+    const mode_t mode = private_mode(store.st_mode);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string path = real_path + suffix;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            (info.st_mode & 07777) != mode) {
+            ::chmod(path.c_str(), mode);
+        }
+    }
 }
 
 std::int64_t big_endian(const std::array<std::uint8_t, 100>& bytes, std::size_t at)
@@ -350,14 +409,19 @@ struct Store::Statements {
     Statement remove_value;
 };
 
-Store::Store(const std::string& path)
-    : m_path(path), m_identity(claim_file(path)), m_db(path, busy_timeout_ms)
+Store::Store(const std::string& path) : m_path(path), m_claim(claim_file(path)), m_db(path, busy_timeout_ms)
 {
     try {
         if (!still_at_path()) {  // replaced between the check and the open
             throw Failure(ERROR_CANTOPEN);
         }
+        // Until the file is known to be a store, closing it must not copy
+        // another program's log into its database.
+        m_db.checkpoint_on_close(!m_claim.had_log);
         identify();
+        m_db.checkpoint_on_close(true);
+        settle_modes(m_claim.real_path);
+        m_serial = integer_of(m_db, "SELECT serial FROM store");
         m_sql = std::make_unique<Statements>(m_db);
     } catch (const Failure& failure) {
         // Anything but a foreign file or a lack of memory is a store that
@@ -375,7 +439,7 @@ bool Store::still_at_path() const
 {
     struct stat info {};
     return ::stat(m_path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-           identity_of(info) == m_identity;
+           identity_of(info) == m_claim.identity;
 }
 
 // Decides from the file's first bytes, before SQLite reads or changes
@@ -385,7 +449,7 @@ bool Store::still_at_path() const
 void Store::identify()
 {
     const FileStart start = m_db.file_start();
-    if (start.size == 0) {
+    if (start.size == 0 && m_claim.size == 0) {  // SQLite counts a file shorter than a page as empty
         make_store();
         return;
     }
@@ -416,9 +480,15 @@ void Store::make_store()
 
 void Store::open_store()
 {
+    // What the file holds is checked before anything in it changes.
     const std::int64_t id = integer_of(m_db, "PRAGMA application_id");
     const std::int64_t version = integer_of(m_db, "PRAGMA user_version");
-    if (!(id == application_id || (id == 0 && version == first_schema_version)) || version > schema_version) {
+    const bool known = id == application_id
+                           ? (version == schema_version && integer_of(m_db, schema_check_sql) == 1) ||
+                                 (version == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0)
+                           : id == 0 && version == first_schema_version &&
+                                 integer_of(m_db, first_schema_check_sql) == 1;
+    if (!known) {
         throw Failure(ERROR_BADDB);
     }
     const bool in_wal = text_of(m_db, "PRAGMA journal_mode = WAL") == "wal";
@@ -431,8 +501,9 @@ void Store::open_store()
             const std::int64_t now = integer_of(m_db, "PRAGMA user_version");
             if (now == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0) {
                 m_db.execute(schema_sql);
-            } else if (now == first_schema_version && integer_of(m_db, schema_check_sql) == 1) {
-                m_db.execute((mark_sql() + "; PRAGMA user_version = " + std::to_string(schema_version)).c_str());
+            } else if (now == first_schema_version && integer_of(m_db, first_schema_check_sql) == 1) {
+                m_db.execute(mark_sql().c_str());
+                m_db.execute(take_over_sql);
                 taken_over = true;
             } else if (now != schema_version) {
                 throw Failure(ERROR_BADDB);
@@ -444,7 +515,7 @@ void Store::open_store()
     }
     if (taken_over) {
         // The first release counted changes in a file of its own beside the store.
-        const std::string counter = m_path + "-changes";
+        const std::string counter = m_claim.real_path + "-changes";
         struct stat info {};
         if (::lstat(counter.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
             ::unlink(counter.c_str());

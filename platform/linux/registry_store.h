@@ -71,6 +71,22 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// Which store: the file, and the serial number the store was given when it
+// was made (a file made anew may get the inode number of one removed).
+struct StoreIdentity {
+    FileIdentity file;
+    std::int64_t serial = 0;
+    bool operator==(const StoreIdentity&) const = default;
+};
+
+// What opening found of the file before SQLite opened it.
+struct FileClaim {
+    FileIdentity identity;
+    std::int64_t size = 0;
+    std::string real_path;  // links resolved: where SQLite keeps its side files
+    bool had_log = false;   // a log of SQLite's was beside it already
+};
+
 class Store {
 public:
     static constexpr int root_count = 4;
@@ -90,7 +106,7 @@ public:
     const std::string& path() const { return m_path; }
     // Drops everything remembered: the next transaction reads the store.
     void forget_all() noexcept { forget(); }
-    FileIdentity identity() const { return m_identity; }
+    StoreIdentity identity() const { return StoreIdentity{m_claim.identity, m_serial}; }
     // True while the path still names the file this store has open, and
     // by that name alone.
     bool still_at_path() const;
@@ -156,8 +172,9 @@ private:
     Value remembered(std::unordered_map<std::string, Value>& memory, const std::string& key, Fetch fetch);
 
     std::string m_path;
-    FileIdentity m_identity;
+    FileClaim m_claim;
     Connection m_db;
+    std::int64_t m_serial = 0;
     std::unique_ptr<Statements> m_sql;
 
     Mode m_mode = Mode::idle;

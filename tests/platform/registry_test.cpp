@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -666,22 +667,52 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsRefusedAndLeftAsItWas)
     run_sql(wal, "PRAGMA journal_mode = WAL; CREATE TABLE visits(url); INSERT INTO visits VALUES ('x');");
     const std::string marked = m_dir.file("marked.sqlite");
     run_sql(marked, "PRAGMA application_id = 1234; CREATE TABLE t(x);");
+    // Our identifier, but not our tables: still not a store, still in rollback mode afterwards.
+    const std::string lookalike = m_dir.file("lookalike.sqlite");
+    run_sql(lookalike, "PRAGMA application_id = 1449677415; CREATE TABLE t(x);");
     const std::string text = m_dir.file("settings.ini");
     vh::test::write_file(text, "[Section]\nkey=value\n");
-    for (const std::string& file : {rollback, wal, marked, text}) {
+    const std::string short_file = m_dir.file("short.db");
+    vh::test::write_file(short_file, "x");
+    // Another program's database whose latest changes are still in its log.
+    const std::string hot = m_dir.file("hot.sqlite");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(hot.c_str(), &db), SQLITE_OK);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        EXPECT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = WAL; CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    ASSERT_TRUE(std::filesystem::exists(hot + "-wal"));
+    for (const std::string& file : {rollback, wal, marked, lookalike, text, short_file, hot}) {
         SCOPED_TRACE(file);
-        const std::string bytes = vh::test::read_file(file);
+        std::vector<std::string> before;
+        std::vector<std::filesystem::perms> modes;
+        for (const char* side : {"", "-wal", "-shm", "-journal", "-changes"}) {
+            before.push_back(std::filesystem::exists(file + side) ? vh::test::read_file(file + side) : "<none>");
+            modes.push_back(std::filesystem::status(file + side).permissions());
+        }
         use_store(file);
         HKEY key = nullptr;
         EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_BADDB);
         EXPECT_EQ(
             RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_BADDB);
-        EXPECT_EQ(vh::test::read_file(file), bytes);
-        for (const char* side : {"-wal", "-shm", "-journal", "-changes"}) {
-            EXPECT_FALSE(std::filesystem::exists(file + side)) << side;
+        use_store(m_dir.file("elsewhere.db"));  // lets go of the file
+        RegCloseKey(create(HKEY_CURRENT_USER, "Other"));
+        // (The shared memory holds no data: any reader of a database rebuilds it.)
+        std::size_t i = 0;
+        for (const std::string side : {"", "-wal", "-shm", "-journal", "-changes"}) {
+            const std::string now = std::filesystem::exists(file + side) ? vh::test::read_file(file + side) : "<none>";
+            EXPECT_TRUE(side == "-shm" ? (now == "<none>") == (before[i] == "<none>") : now == before[i])
+                << "bytes of " << file << side;
+            EXPECT_EQ(std::filesystem::status(file + side).permissions(), modes[i]) << "mode of " << file << side;
+            ++i;
         }
     }
+    EXPECT_EQ(pragma(lookalike, "PRAGMA journal_mode"), "delete");
     EXPECT_EQ(pragma(wal, "PRAGMA journal_mode"), "wal");
     EXPECT_EQ(pragma(rollback, "PRAGMA journal_mode"), "delete");
     EXPECT_EQ(pragma(rollback, "SELECT group_concat(name) FROM sqlite_master"), "notes");
@@ -692,6 +723,54 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsRefusedAndLeftAsItWas)
     use_store(empty);
     RegCloseKey(create(HKEY_CURRENT_USER, "Made"));
     EXPECT_EQ(pragma(empty, "PRAGMA application_id"), "1449677415");
+}
+
+// A store file removed and made anew may get the inode number of the old
+// one: handles opened on the old store must not reach the new store's keys.
+TEST_F(RegistryStoreTest, HandlesOfAStoreMadeAnewAreStale)
+{
+    const std::string file = m_dir.file("again.db");
+    use_store(file);
+    const HKEY old = create(HKEY_CURRENT_USER, "App");
+    for (const char* side : {"", "-wal", "-shm"}) {
+        std::filesystem::remove(file + side);
+    }
+    const HKEY made = create(HKEY_CURRENT_USER, "Bank");
+    EXPECT_EQ(RegSetValueExA(old, "v", 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1), ERROR_INVALID_HANDLE);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(made, "v", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(old);
+    RegCloseKey(made);
+}
+
+// A log or shared memory beside the store that someone else could have put
+// there (another user's, writable by others, a link) is never used: the
+// store is refused and nothing is written into it.
+TEST_F(RegistryStoreTest, SideFilesSomeoneElseCouldHavePlacedAreRefused)
+{
+    const std::string file = m_dir.file("planted.db");
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked);
+        vh::test::write_file(file, "");
+        const std::string log = file + "-wal";
+        if (linked) {
+            ASSERT_EQ(symlink(m_dir.file("elsewhere").c_str(), log.c_str()), 0);
+        } else {
+            vh::test::write_file(log, "");
+            if (geteuid() != 0) {
+                GTEST_SKIP() << "giving a file to another user needs root";
+            }
+            ASSERT_EQ(chown(log.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chmod(log.c_str(), 0666), 0);
+        }
+        use_store(file);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Secret", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_CANTOPEN);
+        use_store(m_dir.file("elsewhere.db"));
+        EXPECT_EQ(vh::test::read_file(file), "");
+        std::filesystem::remove(log);
+    }
 }
 
 // A store of the first release (its schema, version 1, no application
@@ -717,7 +796,21 @@ TEST_F(RegistryStoreTest, AStoreOfTheFirstReleaseIsTakenOver)
         PRAGMA user_version = 1;
     )sql");
     vh::test::write_file(file + "-changes", std::string(4096, '\0'));
-    use_store(file);
+    // Left as a process of the first release leaves it: a log beside it, all readable by others.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        EXPECT_EQ(sqlite3_exec(db, "UPDATE keys SET written = 1 WHERE id = 5", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    for (const char* side : {"", "-wal", "-shm"}) {
+        chmod((file + side).c_str(), 0644);
+    }
+    // Reached through a symbolic link: the files beside the store itself are the ones that count.
+    const std::string link = m_dir.file("link.db");
+    ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+    use_store(link);
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "old", 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_EQ(text_of(key, "v"), "kept");
@@ -725,6 +818,11 @@ TEST_F(RegistryStoreTest, AStoreOfTheFirstReleaseIsTakenOver)
     EXPECT_EQ(pragma(file, "PRAGMA user_version"), "2");
     EXPECT_EQ(pragma(file, "PRAGMA application_id"), "1449677415");
     EXPECT_FALSE(std::filesystem::exists(file + "-changes"));
+    for (const char* side : {"", "-wal", "-shm"}) {
+        EXPECT_EQ(std::filesystem::status(file + side).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << side;
+    }
 }
 
 }  // namespace
