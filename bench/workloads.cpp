@@ -258,6 +258,10 @@ std::vector<Case> Workloads::cases()
         const std::string name = "entries-" + std::to_string(entries);
         shapes[entries] = write_profile(state.folder / (name + ".ini"), entries);
         write_profile(state.folder / (name + "-written.ini"), entries);
+        // A file with a second name, which a write keeps one file.
+        write_profile(state.folder / (name + "-linked.ini"), entries);
+        std::filesystem::create_hard_link(state.folder / (name + "-linked.ini"),
+                                          state.folder / (name + "-other-name.ini"));
     }
     write_profile(state.folder / "small.ini", 10);
     write_profile(state.folder / "small-written.ini", 10);
@@ -435,6 +439,20 @@ std::vector<Case> Workloads::cases()
                                      "WriteValue");
                            },
                            [writer] { writer->reset(); }});
+        auto linked = std::make_shared<ComPtr<_iniHandler>>();
+        out.push_back(Case{"ini.WriteValue/linked-entries:" + std::to_string(entries),
+                           entries,
+                           entries >= 100000 ? 20 : 0,
+                           [&state, linked, name] { *linked = state.bound_ini(name + "-linked.ini"); },
+                           {},
+                           [linked, section = Bstr(wide(shape.last_section)),
+                            key = Bstr(wide(shape.last_key)), turn = std::make_shared<int>(0)] {
+                               VARIANT_BOOL done = VARIANT_FALSE;
+                               const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
+                               check((*linked)->WriteValue(section.get(), key.get(), value.get(), &done),
+                                     "WriteValue");
+                           },
+                           [linked] { linked->reset(); }});
     }
 
     // ---- Keys of growing size -------------------------------------------------------------
