@@ -221,10 +221,11 @@ TEST_F(Client, RegistrationStoresTheModulesAbsolutePath)
 
 TEST_F(Client, DeepTreesAreDeletedOnASmallStack)
 {
-    // Far deeper than the platform allows, as a store edited by other means
-    // may hold; the client runs with a stack of 1 MB.
+    // Deeper than the platform allows, as a store edited by other means may
+    // hold, and a client with a stack of 128 KB: a walk that recursed once per
+    // level would run out of it.
     std::string path = "Software\\Deep";
-    for (int level = 0; level < 3000; ++level) {
+    for (int level = 0; level < 600; ++level) {
         path += "\\k";
     }
     HKEY key = nullptr;
@@ -232,7 +233,7 @@ TEST_F(Client, DeepTreesAreDeletedOnASmallStack)
                               nullptr),
               ERROR_SUCCESS);
     RegCloseKey(key);
-    const Outcome deleted = run("reg delete-key HKCU 'Software\\Deep'", "ulimit -s 1024 && ");
+    const Outcome deleted = run("reg delete-key HKCU 'Software\\Deep'", "ulimit -s 128 && ");
     EXPECT_EQ(deleted.code, 0) << deleted.out;
     EXPECT_EQ(run("reg check HKCU 'Software\\Deep'").code, 1);
 }
