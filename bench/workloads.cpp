@@ -413,7 +413,6 @@ std::vector<Case> Workloads::cases()
         const std::string name = "entries-" + std::to_string(entries);
         const ProfileShape shape = shapes[entries];
         auto reader = std::make_shared<ComPtr<_iniHandler>>();
-        auto writer = std::make_shared<ComPtr<_iniHandler>>();
         out.push_back(
             Case{"ini.GetValue/entries:" + std::to_string(entries),
                  entries,
@@ -426,33 +425,25 @@ std::vector<Case> Workloads::cases()
                            "GetValue");
                  },
                  [reader] { reader->reset(); }});
-        out.push_back(Case{"ini.WriteValue/entries:" + std::to_string(entries),
-                           entries,
-                           entries >= 100000 ? 20 : 0,
-                           [&state, writer, name] { *writer = state.bound_ini(name + "-written.ini"); },
-                           {},
-                           [writer, section = Bstr(wide(shape.last_section)),
-                            key = Bstr(wide(shape.last_key)), turn = std::make_shared<int>(0)] {
-                               VARIANT_BOOL done = VARIANT_FALSE;
-                               const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
-                               check((*writer)->WriteValue(section.get(), key.get(), value.get(), &done),
-                                     "WriteValue");
-                           },
-                           [writer] { writer->reset(); }});
-        auto linked = std::make_shared<ComPtr<_iniHandler>>();
-        out.push_back(Case{"ini.WriteValue/linked-entries:" + std::to_string(entries),
-                           entries,
-                           entries >= 100000 ? 20 : 0,
-                           [&state, linked, name] { *linked = state.bound_ini(name + "-linked.ini"); },
-                           {},
-                           [linked, section = Bstr(wide(shape.last_section)),
-                            key = Bstr(wide(shape.last_key)), turn = std::make_shared<int>(0)] {
-                               VARIANT_BOOL done = VARIANT_FALSE;
-                               const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
-                               check((*linked)->WriteValue(section.get(), key.get(), value.get(), &done),
-                                     "WriteValue");
-                           },
-                           [linked] { linked->reset(); }});
+        // Writes to the file of the given name, in turn two values of its last entry.
+        const auto writes = [&](const std::string& workload, const std::string& file) {
+            auto writer = std::make_shared<ComPtr<_iniHandler>>();
+            out.push_back(Case{workload + std::to_string(entries),
+                               entries,
+                               entries >= 100000 ? 20 : 0,
+                               [&state, writer, file] { *writer = state.bound_ini(file); },
+                               {},
+                               [writer, section = Bstr(wide(shape.last_section)),
+                                key = Bstr(wide(shape.last_key)), turn = std::make_shared<int>(0)] {
+                                   VARIANT_BOOL done = VARIANT_FALSE;
+                                   const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
+                                   check((*writer)->WriteValue(section.get(), key.get(), value.get(), &done),
+                                         "WriteValue");
+                               },
+                               [writer] { writer->reset(); }});
+        };
+        writes("ini.WriteValue/entries:", name + "-written.ini");
+        writes("ini.WriteValue/linked-entries:", name + "-linked.ini");
     }
 
     // ---- Keys of growing size -------------------------------------------------------------
