@@ -15,7 +15,8 @@ std::string hex(HRESULT status)
 std::filesystem::path module_path(const std::filesystem::path& given)
 {
     std::error_code error;
-    std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(given, error), error);
+    std::filesystem::path path =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(given, error), error);
     return error ? std::filesystem::absolute(given) : path;
 }
 

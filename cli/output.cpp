@@ -15,11 +15,11 @@ std::size_t utf8_sequence(std::string_view text, char32_t& code)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char first = byte(0);
-    const std::size_t length = first < 0x80            ? 1
-                               : (first >> 5) == 0x6   ? 2
-                               : (first >> 4) == 0xE   ? 3
-                               : (first >> 3) == 0x1E  ? 4
-                                                       : 0;
+    const std::size_t length = first < 0x80           ? 1
+                               : (first >> 5) == 0x6  ? 2
+                               : (first >> 4) == 0xE  ? 3
+                               : (first >> 3) == 0x1E ? 4
+                                                      : 0;
     if (length == 0 || length > text.size()) {
         return 0;
     }
@@ -110,7 +110,10 @@ Output::Output(bool json)
 {
 }
 
-std::string Output::shown(const std::string& text) const { return m_out_terminal ? terminal_text(text) : text; }
+std::string Output::shown(const std::string& text) const
+{
+    return m_out_terminal ? terminal_text(text) : text;
+}
 
 std::string Output::shown_on_error(const std::string& text) const
 {

@@ -153,7 +153,8 @@ std::size_t count_keys(HKEY root, const std::string& path)
         for (DWORD i = 0;; ++i) {
             char name[256];
             DWORD length = sizeof name;
-            if (RegEnumKeyExA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            if (RegEnumKeyExA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
                 break;
             }
             const std::string child(name, length);

@@ -69,8 +69,9 @@ std::string as_utf16le(const std::string& text)
         return bytes;
     }
     std::u16string wide(text.size(), u'\0');
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           reinterpret_cast<LPWSTR>(wide.data()), static_cast<int>(wide.size()));
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                            reinterpret_cast<LPWSTR>(wide.data()), static_cast<int>(wide.size()));
     wide.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     for (const char16_t unit : wide) {
         bytes += static_cast<char>(unit & 0xFF);

@@ -35,7 +35,10 @@ LONG failure(DWORD kind, LONG fallback) noexcept;
 // The switches of VhFaultTrace; 0 when no record is kept.
 extern std::atomic<DWORD> g_trace;
 
-inline bool tracing() noexcept { return (g_trace.load(std::memory_order_relaxed) & VH_TRACE_FILES) != 0; }
+inline bool tracing() noexcept
+{
+    return (g_trace.load(std::memory_order_relaxed) & VH_TRACE_FILES) != 0;
+}
 
 // True when a test asked to treat every file system as unordered.
 inline bool assume_unordered() noexcept

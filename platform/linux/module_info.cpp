@@ -16,7 +16,8 @@ std::u16string module_path()
     }
     // The name the module was loaded by may be relative to the folder the
     // process was in; registration keeps the one absolute path of the file.
-    const std::unique_ptr<char, decltype(&std::free)> canonical(realpath(info.dli_fname, nullptr), &std::free);
+    const std::unique_ptr<char, decltype(&std::free)> canonical(realpath(info.dli_fname, nullptr),
+                                                                &std::free);
     const char* name = canonical ? canonical.get() : info.dli_fname;
     // File names are UTF-8 here, whatever the ANSI code page.
     const int length = static_cast<int>(std::strlen(name));

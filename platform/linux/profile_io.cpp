@@ -406,7 +406,8 @@ bool copy_attributes(int from, int to, const struct stat& like) noexcept
     // Only a privileged writer can give the file away; anyone else keeps the
     // file's group on its own, when they belong to it.
     if ((made.st_uid != like.st_uid || made.st_gid != like.st_gid) &&
-        ::fchown(to, like.st_uid, like.st_gid) != 0 && ::fchown(to, static_cast<uid_t>(-1), like.st_gid) != 0) {
+        ::fchown(to, like.st_uid, like.st_gid) != 0 &&
+        ::fchown(to, static_cast<uid_t>(-1), like.st_gid) != 0) {
         return false;
     }
     try {
@@ -476,7 +477,8 @@ std::string path_of(int fd)
     }
     constexpr std::string_view removed = " (deleted)";
     if (path.empty() || path.front() != '/' ||
-        (path.size() >= removed.size() && path.compare(path.size() - removed.size(), removed.size(), removed) == 0)) {
+        (path.size() >= removed.size() &&
+         path.compare(path.size() - removed.size(), removed.size(), removed) == 0)) {
         return {};
     }
     return path;

@@ -215,8 +215,8 @@ TEST_F(Client, RegistrationStoresTheModulesAbsolutePath)
         run("ini sections " + file("a.ini"), "cd '" + (dir.path() / "elsewhere").string() + "' && ");
     EXPECT_EQ(elsewhere.code, 0) << elsewhere.out;
     ASSERT_EQ(run("register ./native/Vornhall.so", in_dir).code, 0);
-    EXPECT_EQ(run("ini sections " + file("a.ini"), "cd '" + (dir.path() / "elsewhere").string() + "' && ").code,
-              0);
+    EXPECT_EQ(
+        run("ini sections " + file("a.ini"), "cd '" + (dir.path() / "elsewhere").string() + "' && ").code, 0);
 }
 
 TEST_F(Client, DeepTreesAreDeletedOnASmallStack)
@@ -244,10 +244,13 @@ TEST_F(Client, NamesAreShownEscapedOnATerminalAndInJson)
     // command through a C1 control (U+009B, CSI).
     const std::string title = "t\x1b]0;owned\x07";
     const std::string clear = "c\x1b[2J";
-    const std::string csi = "x\xc2\x9b" "31m";
+    const std::string csi =
+        "x\xc2\x9b"
+        "31m";
     const std::string key = "'Software\\Odd'";
     for (const std::string& name : {title, clear, csi}) {
-        ASSERT_EQ(run("reg write HKCU 'Software\\Odd\\" + name + "' '" + name + "' --text '" + name + "'").code, 0);
+        ASSERT_EQ(
+            run("reg write HKCU 'Software\\Odd\\" + name + "' '" + name + "' --text '" + name + "'").code, 0);
     }
     const Outcome keys = run_on_terminal("reg keys HKCU " + key);
     EXPECT_EQ(keys.out, "c\\x1b[2J\r\nt\\x1b]0;owned\\x07\r\nx\\u009b31m\r\n");

@@ -24,7 +24,10 @@ namespace {
 // order, each "(null)" for a null pointer or its text between quotes.
 std::vector<std::string> g_requests;
 
-std::string shown(LPCSTR text) { return text == nullptr ? "(null)" : "'" + std::string(text) + "'"; }
+std::string shown(LPCSTR text)
+{
+    return text == nullptr ? "(null)" : "'" + std::string(text) + "'";
+}
 
 template <typename Function>
 Function next(const char* name)
@@ -34,8 +37,8 @@ Function next(const char* name)
 
 }  // namespace
 
-extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
-                                          LPCSTR file_name)
+extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
+                                          DWORD size, LPCSTR file_name)
 {
     g_requests.push_back("read " + shown(section) + " " + shown(key) + " " + shown(default_value));
     static const auto real = next<decltype(&GetPrivateProfileStringA)>("GetPrivateProfileStringA");
@@ -86,8 +89,8 @@ TEST_F(ProfileRequests, AnOmittedDefaultArrivesAsAnEmptyString)
     Bstr result;
     ASSERT_EQ(ini->GetValue(section.get(), key.get(), nullptr, result.put()), S_OK);
     ASSERT_EQ(ini->GetValue(section.get(), key.get(), Bstr(Text()).get(), result.put()), S_OK);
-    EXPECT_EQ(g_requests, (std::vector<std::string>{"read 's' 'k' ''", "read 's' 'k' ''", "read 's' 'k' (null)",
-                                                    "read 's' 'k' ''"}));
+    EXPECT_EQ(g_requests, (std::vector<std::string>{"read 's' 'k' ''", "read 's' 'k' ''",
+                                                    "read 's' 'k' (null)", "read 's' 'k' ''"}));
 }
 
 TEST_F(ProfileRequests, RemovalsAreTheirRequestShapes)

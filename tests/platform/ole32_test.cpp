@@ -203,8 +203,9 @@ TEST_F(Ole32, RelativeModulePathsAreRefusedAsMissing)
         SCOPED_TRACE(path);
         set_default(server_key(vh::CLSID_iniHandler), path);
         void* object = sentinel;
-        EXPECT_EQ(CoCreateInstance(vh::CLSID_iniHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object),
-                  HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+        EXPECT_EQ(
+            CoCreateInstance(vh::CLSID_iniHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object),
+            HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
         EXPECT_EQ(object, nullptr);
     }
     std::filesystem::current_path(previous);

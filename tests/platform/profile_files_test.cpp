@@ -47,8 +47,8 @@ bool write_entry(const char* section, const char* key, const char* value, const 
     if (WritePrivateProfileStringA(section, key, value, file.c_str()) != FALSE) {
         return true;
     }
-    std::fprintf(stderr, "writing [%s] %s in %s failed: error %u\n", section, key == nullptr ? "(section)" : key,
-                 file.c_str(), static_cast<unsigned>(GetLastError()));
+    std::fprintf(stderr, "writing [%s] %s in %s failed: error %u\n", section,
+                 key == nullptr ? "(section)" : key, file.c_str(), static_cast<unsigned>(GetLastError()));
     return false;
 }
 
@@ -113,9 +113,9 @@ TEST(ProfileFiles, FilesTheUserMayWriteAreWrittenWhateverTheFolderAllows)
     const struct stat sticky_before = status_of(sticky);
 
     ASSERT_TRUE(as_unprivileged_user({staff}, [&] {
-        return write_entry("s", "k", "a longer value than before", closed) && write_entry("s", "other", nullptr, closed) &&
-               write_entry("s", "k", "new", sticky) && write_entry("t", "added", "1", sticky) &&
-               write_entry("t", nullptr, nullptr, sticky);
+        return write_entry("s", "k", "a longer value than before", closed) &&
+               write_entry("s", "other", nullptr, closed) && write_entry("s", "k", "new", sticky) &&
+               write_entry("t", "added", "1", sticky) && write_entry("t", nullptr, nullptr, sticky);
     }));
     EXPECT_EQ(read_file(closed), "[s]\r\nk=a longer value than before\r\n");
     EXPECT_EQ(read_file(sticky), "[s]\r\nk=new\r\n");
@@ -181,7 +181,8 @@ std::string access_acl()
         std::uint32_t id;
     };
     constexpr std::uint32_t none = 0xFFFFFFFF;
-    const Entry entries[] = {{0x01, 6, none}, {0x02, 6, owner}, {0x04, 4, none}, {0x10, 6, none}, {0x20, 4, none}};
+    const Entry entries[] = {
+        {0x01, 6, none}, {0x02, 6, owner}, {0x04, 4, none}, {0x10, 6, none}, {0x20, 4, none}};
     std::string bytes("\x02\x00\x00\x00", 4);  // version 2, little-endian like the fields
     for (const Entry& entry : entries) {
         bytes.append(reinterpret_cast<const char*>(&entry), sizeof entry);
@@ -204,14 +205,15 @@ TEST(ProfileFiles, RewritesKeepExtendedAttributesAndAcls)
     write_file(file, "[s]\r\n");
     if (setxattr(file.c_str(), "user.vornhall.note", "kept", 4, 0) != 0 ||
         setxattr(file.c_str(), "system.posix_acl_access", access_acl().data(), access_acl().size(), 0) != 0) {
-        GTEST_SKIP() << "the temporary folder's file system has no extended attributes or ACLs (errno " << errno
-                     << ")";
+        GTEST_SKIP() << "the temporary folder's file system has no extended attributes or ACLs (errno "
+                     << errno << ")";
     }
     // A default ACL of the folder, which a new file there would inherit.
     const std::string plain = dir.file("plain.ini");
     write_file(plain, "[s]\r\n");
-    ASSERT_EQ(setxattr(dir.path().c_str(), "system.posix_acl_default", access_acl().data(), access_acl().size(), 0),
-              0);
+    ASSERT_EQ(
+        setxattr(dir.path().c_str(), "system.posix_acl_default", access_acl().data(), access_acl().size(), 0),
+        0);
     const mode_t mode = status_of(file).st_mode;
 
     ASSERT_TRUE(write_entry("s", "k", "v", file));
@@ -254,7 +256,8 @@ TEST(ProfileFiles, FailedRewriteInPlaceLeavesTheOldFile)
         const rlimit limit{64, 64};
         signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &limit);
-        const BOOL written = WritePrivateProfileStringA("s", "k", std::string(200, 'x').c_str(), file.c_str());
+        const BOOL written =
+            WritePrivateProfileStringA("s", "k", std::string(200, 'x').c_str(), file.c_str());
         return written == FALSE && GetLastError() == ERROR_DISK_FULL;
     }));
     EXPECT_EQ(read_file(file), before);
@@ -327,7 +330,8 @@ TEST(ProfileFiles, FlushesComeInThePromisedOrder)
     // Where the file system orders them itself, the flush is its own.
     const std::string here = traced_write("s", "k", "newer", file, 0);
     EXPECT_TRUE(here == "create .a.ini.vhtmp\nwrite .a.ini.vhtmp\nrename .a.ini.vhtmp a.ini\n" ||
-                here == "create .a.ini.vhtmp\nwrite .a.ini.vhtmp\nsync .a.ini.vhtmp\nrename .a.ini.vhtmp a.ini\n")
+                here ==
+                    "create .a.ini.vhtmp\nwrite .a.ini.vhtmp\nsync .a.ini.vhtmp\nrename .a.ini.vhtmp a.ini\n")
         << here;
 
     // In place: space first for a longer file, the bytes from the first

@@ -377,7 +377,8 @@ TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
         write("DeleteKey", [&](VARIANT_BOOL* r) { return ini->DeleteKey(s.get(), k2.get(), r); }),
         write("WriteValue (linked)",
               [&](VARIANT_BOOL* r) { return linked_ini->WriteValue(s.get(), k.get(), changed.get(), r); }),
-        write("DeleteKey (linked)", [&](VARIANT_BOOL* r) { return linked_ini->DeleteKey(s.get(), k2.get(), r); }),
+        write("DeleteKey (linked)",
+              [&](VARIANT_BOOL* r) { return linked_ini->DeleteKey(s.get(), k2.get(), r); }),
         {"GetAllSections", memory,
          [&](const Fault& fault, LONG nth) {
              _Collection* names = nullptr;

@@ -56,6 +56,9 @@ bool as_unprivileged_user(const std::vector<gid_t>& groups, const std::function<
         body);
 }
 
-bool running_as_root() { return geteuid() == 0; }
+bool running_as_root()
+{
+    return geteuid() == 0;
+}
 
 }  // namespace vh::test

@@ -22,7 +22,8 @@ void dump_key(HKEY root, const std::string& path, std::string& out, std::vector<
         DWORD name_length = static_cast<DWORD>(name.size());
         DWORD type = 0;
         DWORD size = static_cast<DWORD>(data.size());
-        if (RegEnumValueA(key, i, name.data(), &name_length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
+        if (RegEnumValueA(key, i, name.data(), &name_length, nullptr, &type, data.data(), &size) !=
+            ERROR_SUCCESS) {
             break;
         }
         out += path + " | " + std::string(name.data(), name_length) + " | " + std::to_string(type) + " |";
