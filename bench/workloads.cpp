@@ -258,6 +258,10 @@ std::vector<Case> Workloads::cases()
         const std::string name = "entries-" + std::to_string(entries);
         shapes[entries] = write_profile(state.folder / (name + ".ini"), entries);
         write_profile(state.folder / (name + "-written.ini"), entries);
+        // A file with a second name, which a write keeps one file.
+        write_profile(state.folder / (name + "-linked.ini"), entries);
+        std::filesystem::create_hard_link(state.folder / (name + "-linked.ini"),
+                                          state.folder / (name + "-other-name.ini"));
     }
     write_profile(state.folder / "small.ini", 10);
     write_profile(state.folder / "small-written.ini", 10);
@@ -409,7 +413,6 @@ std::vector<Case> Workloads::cases()
         const std::string name = "entries-" + std::to_string(entries);
         const ProfileShape shape = shapes[entries];
         auto reader = std::make_shared<ComPtr<_iniHandler>>();
-        auto writer = std::make_shared<ComPtr<_iniHandler>>();
         out.push_back(
             Case{"ini.GetValue/entries:" + std::to_string(entries),
                  entries,
@@ -422,19 +425,25 @@ std::vector<Case> Workloads::cases()
                            "GetValue");
                  },
                  [reader] { reader->reset(); }});
-        out.push_back(Case{"ini.WriteValue/entries:" + std::to_string(entries),
-                           entries,
-                           entries >= 100000 ? 20 : 0,
-                           [&state, writer, name] { *writer = state.bound_ini(name + "-written.ini"); },
-                           {},
-                           [writer, section = Bstr(wide(shape.last_section)),
-                            key = Bstr(wide(shape.last_key)), turn = std::make_shared<int>(0)] {
-                               VARIANT_BOOL done = VARIANT_FALSE;
-                               const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
-                               check((*writer)->WriteValue(section.get(), key.get(), value.get(), &done),
-                                     "WriteValue");
-                           },
-                           [writer] { writer->reset(); }});
+        // Writes to the file of the given name, in turn two values of its last entry.
+        const auto writes = [&](const std::string& workload, const std::string& file) {
+            auto writer = std::make_shared<ComPtr<_iniHandler>>();
+            out.push_back(Case{workload + std::to_string(entries),
+                               entries,
+                               entries >= 100000 ? 20 : 0,
+                               [&state, writer, file] { *writer = state.bound_ini(file); },
+                               {},
+                               [writer, section = Bstr(wide(shape.last_section)),
+                                key = Bstr(wide(shape.last_key)), turn = std::make_shared<int>(0)] {
+                                   VARIANT_BOOL done = VARIANT_FALSE;
+                                   const Bstr value((++*turn & 1) != 0 ? u"one" : u"two");
+                                   check((*writer)->WriteValue(section.get(), key.get(), value.get(), &done),
+                                         "WriteValue");
+                               },
+                               [writer] { writer->reset(); }});
+        };
+        writes("ini.WriteValue/entries:", name + "-written.ini");
+        writes("ini.WriteValue/linked-entries:", name + "-linked.ini");
     }
 
     // ---- Keys of growing size -------------------------------------------------------------

@@ -12,10 +12,18 @@ std::string hex(HRESULT status)
     return text;
 }
 
+std::filesystem::path module_path(const std::filesystem::path& given)
+{
+    std::error_code error;
+    std::filesystem::path path =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(given, error), error);
+    return error ? std::filesystem::absolute(given) : path;
+}
+
 std::filesystem::path default_module()
 {
     if (const char* path = std::getenv("VORNHALL_MODULE"); path != nullptr && *path != '\0') {
-        return path;
+        return module_path(path);
     }
     std::error_code ignored;
     return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path() / "Vornhall.so";

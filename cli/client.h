@@ -24,7 +24,12 @@ struct Failure {
 
 std::string hex(HRESULT status);
 
-// The component module: $VORNHALL_MODULE, else Vornhall.so beside the client.
+// A module's path as registration stores it: absolute, with no "." or ".."
+// and its links resolved, so that it names the same file from any folder.
+std::filesystem::path module_path(const std::filesystem::path& given);
+
+// The component module: $VORNHALL_MODULE (made as module_path makes it),
+// else Vornhall.so beside the client.
 std::filesystem::path default_module();
 
 // What the client says of a registry store that the registry functions

@@ -11,7 +11,7 @@ namespace {
 // Loads a module and calls one of its registration entry points.
 int call_entry(const Args& a, const char* entry, const char* done, const Output& out)
 {
-    const std::filesystem::path path = a.empty() ? default_module() : std::filesystem::absolute(a[0]);
+    const std::filesystem::path path = a.empty() ? default_module() : module_path(a[0]);
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         throw Failure{"cannot load " + path.string() + ": " + dlerror()};

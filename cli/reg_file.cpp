@@ -34,6 +34,7 @@ constexpr char line_end[] = "\r\n";
 constexpr std::size_t hex_line_limit = 80;          // columns of a wrapped hex line, its "\" included
 constexpr std::size_t value_name_capacity = 65536;  // 16,383 UTF-16 units of at most 3 bytes, and the zero
 constexpr std::size_t key_name_capacity = 1024;     // 255 UTF-16 units likewise
+constexpr std::size_t max_key_depth = 512;          // levels below a root, as on the platform
 constexpr DWORD mb_err_invalid_chars = 0x08;        // MB_ERR_INVALID_CHARS
 
 using WideText = std::basic_string<WCHAR>;
@@ -607,7 +608,13 @@ private:
                 path.find("\\\\") != path.npos) {
                 throw malformed(line.number, "an empty key name in \"" + section.key_text + "\"");
             }
-            section.path = to_ansi(path, line, "the key path");
+            if (const std::size_t levels = std::count(path.begin(), path.end(), '\\') + 1;
+                levels > max_key_depth) {
+                throw malformed(line.number, "the key is " + std::to_string(levels) +
+                                                 " levels deep; the registry holds at most " +
+                                                 std::to_string(max_key_depth));
+            }
+            section.path = to_ansi_name(path, line, "the key path");
         }
         if (section.remove && section.path.empty()) {
             throw malformed(line.number, "a root key cannot be removed");
@@ -624,7 +631,7 @@ private:
         if (rest.front() == '@') {
             rest.remove_prefix(1);
         } else if (rest.front() == '"') {
-            change.name = to_ansi(parse_quoted(rest, line), line, "the value name");
+            change.name = to_ansi_name(parse_quoted(rest, line), line, "the value name");
         } else {
             throw malformed(line.number, "expected [key], \"name\"=data or @=data");
         }
@@ -671,9 +678,9 @@ private:
             rest.remove_prefix(4);
         } else if (starts_with_ignoring_case(rest, "hex(")) {
             rest.remove_prefix(4);
-            const std::size_t close = std::min(rest.find("):"), rest.size());
-            if (!parse_hex_number(rest.substr(0, close), 8, change.type)) {
-                throw malformed(line.number, "hex(type): needs a type of 1 to 8 hex digits");
+            const std::size_t close = rest.find("):");
+            if (close == std::string_view::npos || !parse_hex_number(rest.substr(0, close), 8, change.type)) {
+                throw malformed(line.number, "hex(type): needs a type of 1 to 8 hex digits and \"):\"");
             }
             rest.remove_prefix(close + 2);
         } else {
@@ -724,6 +731,16 @@ private:
                 std::string(what) + " is not valid text or has a character the ANSI code page lacks");
         }
         return std::move(*converted);
+    }
+
+    // A name as to_ansi gives it; a carriage return in it is refused, since
+    // no .reg file could hold the name again (export refuses it too).
+    std::string to_ansi_name(std::string_view text, const Line& line, const char* what) const
+    {
+        if (text.find('\r') != std::string_view::npos) {
+            throw malformed(line.number, std::string(what) + " holds a carriage return");
+        }
+        return to_ansi(text, line, what);
     }
 
     std::string_view m_rest;  // the text after the lines read so far

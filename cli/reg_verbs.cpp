@@ -135,26 +135,31 @@ Variant typed_value(const std::string& kind, const std::string& text)
     throw Failure{"the kind must be --number, --text or --bool", exit_usage};
 }
 
-// The number of keys in a tree (the key itself included), for progress.
+// The number of keys in a tree (the key itself included), for progress. A
+// list of keys still to visit, not recursion: the tree's depth is the
+// store's, not the client's stack's.
 std::size_t count_keys(HKEY root, const std::string& path)
 {
-    KeyHandle key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.slot()) != ERROR_SUCCESS) {
-        return 0;
-    }
-    std::size_t count = 1;
-    std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
+    std::size_t count = 0;
+    std::vector<std::string> pending{path};
+    while (!pending.empty()) {
+        const std::string current = std::move(pending.back());
+        pending.pop_back();
+        KeyHandle key;
+        if (RegOpenKeyExA(root, current.c_str(), 0, KEY_READ, key.slot()) != ERROR_SUCCESS) {
+            continue;
         }
-        children.emplace_back(name, length);
-    }
-    key.close();
-    for (const auto& child : children) {
-        count += count_keys(root, path.empty() ? child : path + "\\" + child);
+        ++count;
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            DWORD length = sizeof name;
+            if (RegEnumKeyExA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            const std::string child(name, length);
+            pending.push_back(current.empty() ? child : current + "\\" + child);
+        }
     }
     return count;
 }

@@ -119,16 +119,25 @@ HRESULT prepare(const Param& param, VARIANT* arg, Prepared& out)
 {
     const VARTYPE type = wire_type(param.kind);
     if (is_missing(arg)) {
-        // An omitted optional argument: a null string, or the marker itself.
+        // An omitted optional argument: the marker itself for a Variant; an
+        // empty string for a string, which is what leaving it out means (a
+        // null string would reach the system as a null pointer, another
+        // request).
         if (param.kind == Kind::variant) {
             out.value.get().vt = VT_ERROR;
             out.value.get().scode = DISP_E_PARAMNOTFOUND;
             out.slot = &out.value.get();
+        } else if (param.kind == Kind::string) {
+            out.value.get().vt = VT_BSTR;
+            out.value.get().bstrVal = SysAllocStringLen(nullptr, 0);
+            if (out.value.get().bstrVal == nullptr) {
+                return E_OUTOFMEMORY;
+            }
+            out.slot = &out.value.get().bstrVal;
         } else {
             out.value.get().vt = type;
             out.value.get().llVal = 0;
-            out.slot = param.kind == Kind::string ? static_cast<void*>(&out.value.get().bstrVal)
-                                                  : static_cast<void*>(&out.value.get().lVal);
+            out.slot = &out.value.get().lVal;
         }
         return S_OK;
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <string_view>
 
 #include "platform/win32.h"
 
@@ -30,5 +31,22 @@ inline bool fail_now(DWORD kind) noexcept
 // The failure the arming chose (an errno value, a SQLite result code), or
 // fallback when it chose none.
 LONG failure(DWORD kind, LONG fallback) noexcept;
+
+// The switches of VhFaultTrace; 0 when no record is kept.
+extern std::atomic<DWORD> g_trace;
+
+inline bool tracing() noexcept
+{
+    return (g_trace.load(std::memory_order_relaxed) & VH_TRACE_FILES) != 0;
+}
+
+// True when a test asked to treat every file system as unordered.
+inline bool assume_unordered() noexcept
+{
+    return (g_trace.load(std::memory_order_relaxed) & VH_TRACE_UNORDERED) != 0;
+}
+
+// Adds "operation names" to the record, names cut to their last component.
+void trace(std::string_view operation, std::string_view name, std::string_view other = {}) noexcept;
 
 }  // namespace vh::fault

@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace vh::platform {
 
@@ -12,10 +14,15 @@ std::u16string module_path()
     if (dladdr(reinterpret_cast<void*>(&module_path), &info) == 0 || info.dli_fname == nullptr) {
         return {};
     }
+    // The name the module was loaded by may be relative to the folder the
+    // process was in; registration keeps the one absolute path of the file.
+    const std::unique_ptr<char, decltype(&std::free)> canonical(realpath(info.dli_fname, nullptr),
+                                                                &std::free);
+    const char* name = canonical ? canonical.get() : info.dli_fname;
     // File names are UTF-8 here, whatever the ANSI code page.
-    const int length = static_cast<int>(std::strlen(info.dli_fname));
+    const int length = static_cast<int>(std::strlen(name));
     std::u16string path(static_cast<std::size_t>(length), u'\0');
-    const int converted = MultiByteToWideChar(CP_UTF8, 0, info.dli_fname, length, path.data(), length);
+    const int converted = MultiByteToWideChar(CP_UTF8, 0, name, length, path.data(), length);
     path.resize(static_cast<std::size_t>(converted > 0 ? converted : 0));
     return path;
 }

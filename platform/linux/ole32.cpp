@@ -26,7 +26,8 @@
 // destructors may.
 //
 // The module path is bytes of the ANSI code page, handed to dlopen as they
-// are, as the profile service hands file names to the file system.
+// are, as the profile service hands file names to the file system. It must
+// be absolute: a relative path is refused as a missing module.
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -372,11 +373,18 @@ public:
     // ole32 for it in `status`.
     static std::unique_ptr<LoadedModule> load(const std::string& path, HRESULT& status)
     {
+        // Only an absolute path names one file: a relative one would be
+        // looked up in whatever folder the process is in, or on the library
+        // search path, and load whatever module stands there.
+        if (path.empty() || path.front() != '/') {
+            status = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
         auto module = std::unique_ptr<LoadedModule>(new LoadedModule());
         module->m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module->m_handle == nullptr) {
             struct stat info {};
-            const bool no_file = path.find('/') == std::string::npos || ::stat(path.c_str(), &info) != 0;
+            const bool no_file = ::stat(path.c_str(), &info) != 0;
             status = HRESULT_FROM_WIN32(no_file ? ERROR_MOD_NOT_FOUND : ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }

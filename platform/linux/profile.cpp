@@ -1,13 +1,31 @@
 // The profile service: GetPrivateProfileStringA and WritePrivateProfileStringA
 // over INI files on disk, with the Windows semantics.
 //
-// Reading takes no lock. Writers never change a file in place: each one
-// takes the exclusive lock of the file itself, reads it, and puts a complete
-// new version in place with a rename. A reader therefore sees one whole
-// version, several processes writing one file lose no entry, and a crash
-// leaves either the old file or the new one, never a torn one. A file read
-// before and unchanged since is answered from its parse kept in memory
-// (profile_cache.h).
+// Each writer opens the path as open() does (a symbolic link is followed by
+// the kernel, with its protections), takes the exclusive lock of the file
+// itself, reads it, and puts the new version in place. Where it can, it
+// writes a complete new file beside the old one, gives it everything the old
+// one has besides its text (owner where allowed, group, permissions,
+// extended attributes and ACLs), and renames it over the old: a crash then
+// leaves either the old file or the new one, never a torn one. A file that
+// cannot be replaced so (a folder this user may not write, a sticky folder
+// holding another user's file, a new file that could not keep the old one's
+// group or attributes) and a file with several names (hard links, which a
+// rename would split) are rewritten in place instead, under the same lock
+// (rewrite_in_place says what a crash can do then). Several processes
+// writing one file lose no entry either way.
+//
+// Readers take a shared lock of the file while they read it, waiting a
+// little for a rewrite in place to end, so that they see one whole version.
+// A file read before and unchanged since is answered from its parse kept in
+// memory (profile_cache.h).
+//
+// A power cut: the new file's data is flushed before the rename unless the
+// file system is documented to write it before it records the rename (ext4
+// with its default options; file systems in memory lose everything anyway).
+// Nothing else is flushed, so a power cut may lose the writes the file
+// system had not yet committed; it leaves each file whole, as one of its
+// versions.
 //
 // Since a writer may rename a new file into place while another one waits
 // for the lock of the old file, a writer that gets the lock first checks
@@ -155,6 +173,8 @@ Snapshot read_profile(LPCSTR file_name)
                                          : vh::profile::win32_error_from_errno(error, ERROR_READ_FAULT);
         return snapshot;
     }
+    // A writer that must rewrite the file in place holds its lock meanwhile.
+    (void)io::lock_shared_briefly(file.get());
     if (!io::fstat(file.get(), info) || !S_ISREG(info.st_mode)) {
         cache.forget(path);
         snapshot.error = ERROR_ACCESS_DENIED;
@@ -254,42 +274,29 @@ std::string_view default_text(LPCSTR default_value)
 
 // ---- Writing --------------------------------------------------------------------
 
-// Removes a file when the scope is left before keep() is called.
+// Removes a file when the scope is left after arm() and before keep().
 class RemoveOnFailure {
 public:
-    explicit RemoveOnFailure(std::string path) : m_path(std::move(path)) {}
+    explicit RemoveOnFailure(std::string path, bool armed = true) : m_path(std::move(path)), m_armed(armed) {}
     ~RemoveOnFailure()
     {
-        if (!m_path.empty()) {
+        if (m_armed && !m_path.empty()) {
             io::remove(m_path);
         }
     }
     RemoveOnFailure(const RemoveOnFailure&) = delete;
     RemoveOnFailure& operator=(const RemoveOnFailure&) = delete;
-    void keep() noexcept { m_path.clear(); }
+    void arm() noexcept { m_armed = true; }
+    void keep() noexcept { m_armed = false; }
 
 private:
     std::string m_path;
+    bool m_armed;
 };
 
 bool same_file(const struct stat& a, const struct stat& b) noexcept
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// The file a write replaces: the path itself, or the file that a symbolic
-// link there points to, so that the link stays a link.
-std::string write_target(const std::string& path)
-{
-    struct stat info {};
-    if (!io::lstat(path, info) || !S_ISLNK(info.st_mode)) {
-        return path;
-    }
-    const std::unique_ptr<char, decltype(&std::free)> target(::realpath(path.c_str(), nullptr), &std::free);
-    if (!target) {
-        throw_errno(ERROR_PATH_NOT_FOUND);
-    }
-    return target.get();
 }
 
 // The name of the new version while it is written: hidden, beside the file.
@@ -303,52 +310,124 @@ std::string temporary_path(const std::string& path)
     return directory + "/." + path.substr(slash + 1) + ".vhtmp";
 }
 
-// Writes bytes to a new file beside the one at path, with that file's owner
-// and permissions, makes it durable, and renames it over the file. On failure
-// the file at path is untouched and the new file is gone.
-void replace_file(const std::string& path, std::string_view bytes, const struct stat& original)
+// True for the errors that say this user may not make a file in the folder
+// or rename over this one there: a folder it may not write, a sticky
+// folder holding another user's file, a file mounted over on its own.
+bool cannot_replace(int error) noexcept
 {
-    const std::string temporary = temporary_path(path);
-    io::remove(temporary);
-    // Guarded before it exists: nothing between its creation and the guard
-    // (the guard's own copy of the name) may leave it behind.
-    RemoveOnFailure remove_temporary(temporary);
-    UniqueFd out = io::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    if (!out) {
-        throw_errno(ERROR_WRITE_FAULT);
-    }
-    check(io::copy_owner_and_mode(out.get(), original));
-    check(io::write_all(out.get(), bytes));
-    check(io::sync(out.get()));
-    out.reset();
-    check(io::rename(temporary, path));
-    remove_temporary.keep();
+    return error == EACCES || error == EPERM || error == EROFS || error == EBUSY || error == EEXIST;
 }
 
-// Makes a rename in the directory durable, as far as the directory allows:
-// the new file is in place already, and a failure here cannot undo that, so
-// it does not turn a stored change into a reported failure.
-void sync_directory(const std::string& path) noexcept
+// Puts bytes in place of the file at path (open as `file`, described by
+// `original`): a new file beside it, given everything the old one has, is
+// written and renamed over it, so that a crash leaves the old version or the
+// new one, whole. Where the file system may record the rename before the
+// new file's data, the data is flushed first. Returns false, with nothing
+// changed, when the file cannot be replaced that way (see cannot_replace, and
+// a new file that cannot have the old one's group, permissions or extended
+// attributes). Throws Win32Error on other failures, the file untouched.
+bool replace_file(const std::string& path, int file, std::string_view bytes, const struct stat& original)
 {
-    try {
-        if (const UniqueFd directory = io::open(directory_of(path), O_RDONLY | O_DIRECTORY)) {
-            (void)io::sync(directory.get());
-        }
-    } catch (const std::bad_alloc&) {
-        // No memory for the directory's name: it stays unflushed.
+    const std::string temporary = temporary_path(path);
+    // Made before the file exists, so that nothing between its creation and
+    // the guard (the guard's own copy of the name) can leave it behind.
+    RemoveOnFailure remove_temporary(temporary, false);
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+    UniqueFd out = io::open(temporary, flags, 0600);
+    if (!out && errno == EEXIST && io::remove(temporary)) {
+        out = io::open(temporary, flags, 0600);  // one left by a writer that died
     }
+    if (!out) {
+        if (cannot_replace(errno)) {
+            return false;
+        }
+        throw_errno(ERROR_WRITE_FAULT);
+    }
+    remove_temporary.arm();
+    if (!io::copy_attributes(file, out.get(), original)) {
+        return false;
+    }
+    check(io::write_all(out.get(), bytes));
+    if (!io::orders_data_before_rename(out.get(), original)) {
+        check(io::sync(out.get()));
+    }
+    out.reset();
+    if (!io::rename(temporary, path)) {
+        if (errno == EPERM || errno == EACCES || errno == EBUSY) {
+            return false;
+        }
+        throw_errno(ERROR_WRITE_FAULT);
+    }
+    remove_temporary.keep();
+    return true;
+}
+
+// Rewrites the open file in place, under its lock, for a file that cannot
+// be replaced by a new one. Only the bytes from the first one that changes
+// on are written, the disk space of a longer file is set aside before
+// anything changes, and the data is flushed before the call returns; a
+// failure puts the old bytes back. Readers wait for the lock, so none sees
+// the rewrite half done; a crash of the process or a power cut during it
+// can leave the file part old, part new.
+void rewrite_in_place(int file, std::string_view old_bytes, std::string_view bytes)
+{
+    const auto size = [](std::string_view text) { return static_cast<off_t>(text.size()); };
+    const std::size_t same = static_cast<std::size_t>(
+        std::mismatch(old_bytes.begin(), old_bytes.begin() + std::min(old_bytes.size(), bytes.size()),
+                      bytes.begin())
+            .first -
+        old_bytes.begin());
+    if (bytes.size() > old_bytes.size()) {
+        check(io::reserve(file, size(bytes)));
+    }
+    const bool written = io::write_at(file, bytes.substr(same), size(bytes.substr(0, same))) &&
+                         (bytes.size() >= old_bytes.size() || io::truncate(file, size(bytes))) &&
+                         io::sync(file);
+    if (!written) {
+        const int error = errno;
+        (void)(io::write_at(file, old_bytes.substr(same), size(old_bytes.substr(0, same))) &&
+               io::truncate(file, size(old_bytes)));
+        errno = error;
+        throw_errno(ERROR_WRITE_FAULT);
+    }
+}
+
+// Puts the new version of the open file in place of the old one. A file
+// with several names (hard links) stays one file: it is rewritten in place,
+// and every name sees the change. Any other is replaced where it can be,
+// and rewritten in place where it cannot. A symbolic link at the path stays
+// a link: the file that open() reached through it is replaced where the
+// kernel has it, never a file found by resolving the link again.
+void write_version(const std::string& path, bool link, int file, const struct stat& locked,
+                   std::string_view old_bytes, std::string_view bytes)
+{
+    if (locked.st_nlink == 1) {
+        std::string target = path;
+        if (link) {
+            target = io::path_of(file);
+            struct stat info {};
+            if (!target.empty() && !(io::lstat(target, info) && same_file(info, locked))) {
+                target.clear();
+            }
+        }
+        if (!target.empty() && replace_file(target, file, bytes, locked)) {
+            return;
+        }
+    }
+    rewrite_in_place(file, old_bytes, bytes);
 }
 
 // Applies edit to the file at path under the file's exclusive lock.
 // edit(const ProfileText&) returns the new bytes, or nothing when nothing
-// changes. A missing file is created when may_create is set (and removed
-// again if the write fails); otherwise it stays missing and the call
-// succeeds, as removing from it changes nothing. Throws Win32Error.
+// changes. The path is opened as open() finds it, symbolic links followed
+// by the kernel (with its protections), and everything after works from
+// that descriptor. A missing file is created when may_create is set (and
+// removed again if the write fails); otherwise it stays missing and the
+// call succeeds, as removing from it changes nothing. Throws Win32Error.
 template <typename Edit>
-void update_profile(const std::string& requested_path, bool may_create, const Edit& edit)
+void update_profile(const std::string& path, bool may_create, const Edit& edit)
 {
     ProfileCache& cache = vh::profile::profile_cache();
-    const std::string path = write_target(requested_path);
     for (int creation_races = 0;;) {
         UniqueFd file = io::open(path, O_RDWR | O_NONBLOCK);
         bool created = false;
@@ -361,13 +440,17 @@ void update_profile(const std::string& requested_path, bool may_create, const Ed
                 throw Win32Error(error);
             }
             file = io::open(path, O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
-            if (!file && errno == EEXIST && ++creation_races < 100) {
+            created = static_cast<bool>(file);
+            struct stat info {};
+            if (!file && errno == EEXIST && io::lstat(path, info) && S_ISLNK(info.st_mode)) {
+                // A link to a missing file: open() makes the file it names.
+                file = io::open(path, O_RDWR | O_NONBLOCK | O_CREAT, 0666);
+            } else if (!file && errno == EEXIST && ++creation_races < 100) {
                 continue;  // another writer created it first
             }
             if (!file && errno == ENOENT) {
                 throw Win32Error(ERROR_PATH_NOT_FOUND);
             }
-            created = static_cast<bool>(file);
         }
         if (!file) {
             throw_errno(ERROR_ACCESS_DENIED);
@@ -379,25 +462,30 @@ void update_profile(const std::string& requested_path, bool may_create, const Ed
         if (!S_ISREG(locked.st_mode)) {
             throw Win32Error(ERROR_ACCESS_DENIED);
         }
-        if (!io::stat(path, current) || !same_file(locked, current)) {
-            continue;  // replaced while we waited for the lock
+        // A writer may have put a new version in place while this one waited
+        // for the lock of the old.
+        if (!io::lstat(path, current)) {
+            continue;
+        }
+        const bool link = S_ISLNK(current.st_mode);
+        if ((link && !io::stat(path, current)) || !same_file(locked, current)) {
+            continue;
         }
         RemoveOnFailure remove_created(created ? path : std::string());
         std::string bytes;
         if (!io::read_all(file.get(), bytes)) {
             throw_errno(ERROR_READ_FAULT);
         }
-        const std::optional<std::string> updated = edit(ProfileText(std::move(bytes)));
+        const ProfileText text(std::move(bytes));
+        const std::optional<std::string> updated = edit(text);
         if (!updated) {
             remove_created.keep();
             return;
         }
-        replace_file(path, *updated, locked);
+        write_version(path, link, file.get(), locked, text.bytes(), *updated);
         remove_created.keep();
-        // Reads would see the new inode anyway; the old text only takes room.
-        cache.forget(requested_path);
+        // Reads would see the new version anyway; the old text only takes room.
         cache.forget(path);
-        sync_directory(path);
         return;
     }
 }

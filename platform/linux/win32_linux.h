@@ -512,5 +512,20 @@ VH_PLATFORM_API LONG VhFaultCount(DWORD kind);
 // Counts one operation of the kind; TRUE when it is the one that must fail.
 VH_PLATFORM_API BOOL VhFaultHit(DWORD kind);
 
+// A record of the profile service's file operations, for tests of their
+// order. VhFaultTrace(VH_TRACE_FILES) starts a fresh record and 0 stops it;
+// with VH_TRACE_UNORDERED as well, every file system is taken for one that
+// may record a rename before the renamed file's data, so that the service
+// flushes the data itself. VhFaultTraced copies the record into the buffer
+// (cut to fit, NUL-terminated) and returns its whole length: one line per
+// operation, "create", "write", "reserve", "truncate", "sync" or "remove"
+// and the file's name, or "rename" and both names (names without their
+// directory).
+constexpr DWORD VH_TRACE_FILES = 1;
+constexpr DWORD VH_TRACE_UNORDERED = 2;
+
+VH_PLATFORM_API void VhFaultTrace(DWORD flags);
+VH_PLATFORM_API DWORD VhFaultTraced(LPSTR buffer, DWORD size);
+
 #include "win32_registry.h"
 #include "win32_ole.h"

@@ -1,11 +1,15 @@
 // The vornhall client, run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "platform/win32.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -15,11 +19,12 @@ struct Outcome {
     std::string out;
 };
 
-// Runs the client with a shell command line's arguments; stderr joins stdout.
-Outcome run(const std::string& args)
+// Runs the client with a shell command line's arguments; stderr joins
+// stdout. `before` is shell text run first (a folder to go to, a limit).
+Outcome run(const std::string& args, const std::string& before = "")
 {
     Outcome result;
-    const std::string command = std::string(VH_CLIENT_PATH) + " " + args + " 2>&1";
+    const std::string command = before + std::string(VH_CLIENT_PATH) + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     char buffer[4096];
     std::size_t n = 0;
@@ -27,6 +32,32 @@ Outcome run(const std::string& args)
         result.out.append(buffer, n);
     }
     const int status = pclose(pipe);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// Runs the client as run() does, with a terminal for its output (a
+// pseudo-terminal, which turns each line end into CR LF).
+Outcome run_on_terminal(const std::string& args)
+{
+    Outcome result;
+    const std::string command = std::string(VH_CLIENT_PATH) + " " + args + " 2>&1";
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (child < 0) {
+        return result;
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) {  // EIO once the child is gone
+        result.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(terminal);
+    int status = 0;
+    waitpid(child, &status, 0);
     result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
@@ -152,6 +183,86 @@ TEST_F(Client, ClassesAreCreatedThroughTheRegistration)
     EXPECT_EQ(run("register").code, 0);
     EXPECT_EQ(run("ini sections " + file("a.ini")).code, 0);
     EXPECT_EQ(run("register /no/such/module.so").code, 3);
+}
+
+TEST_F(Client, RegistrationStoresTheModulesAbsolutePath)
+{
+    // The module given by a relative path, from the folder it is in.
+    const std::filesystem::path module = dir.path() / "native" / "Vornhall.so";
+    std::filesystem::create_directories(module.parent_path());
+    std::filesystem::copy_file(std::filesystem::path(VH_CLIENT_PATH).parent_path() / "Vornhall.so", module);
+    const std::string in_dir = "cd '" + dir.path().string() + "' && ";
+    ASSERT_EQ(run("register", in_dir + "VORNHALL_MODULE=./native/Vornhall.so ").code, 0);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"Vornhall.iniHandler", &clsid), S_OK);
+    OLECHAR text[CHARS_IN_GUID];
+    ASSERT_EQ(StringFromGUID2(clsid, text, CHARS_IN_GUID), CHARS_IN_GUID);
+    const std::string server = "CLSID\\" + std::string(text, text + CHARS_IN_GUID - 1) + "\\InprocServer32";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    char stored[4096] = {};
+    DWORD size = sizeof stored - 1;
+    EXPECT_EQ(RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(std::string(stored), std::filesystem::canonical(module).string());
+
+    // Another folder with something else at that relative path: creation
+    // still loads the registered file.
+    std::filesystem::create_directories(dir.path() / "elsewhere" / "native");
+    vh::test::write_file(dir.path() / "elsewhere" / "native" / "Vornhall.so", "not the module\n");
+    const Outcome elsewhere =
+        run("ini sections " + file("a.ini"), "cd '" + (dir.path() / "elsewhere").string() + "' && ");
+    EXPECT_EQ(elsewhere.code, 0) << elsewhere.out;
+    ASSERT_EQ(run("register ./native/Vornhall.so", in_dir).code, 0);
+    EXPECT_EQ(
+        run("ini sections " + file("a.ini"), "cd '" + (dir.path() / "elsewhere").string() + "' && ").code, 0);
+}
+
+TEST_F(Client, DeepTreesAreDeletedOnASmallStack)
+{
+    // A tree 500 levels deep (the platform holds 512) and a client with a
+    // stack of 128 KB: a walk that recursed once per level would run out of it.
+    std::string path = "Software\\Deep";
+    for (int level = 0; level < 500; ++level) {
+        path += "\\k";
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    const Outcome deleted = run("reg delete-key HKCU 'Software\\Deep'", "ulimit -s 128 && ");
+    EXPECT_EQ(deleted.code, 0) << deleted.out;
+    EXPECT_EQ(run("reg check HKCU 'Software\\Deep'").code, 1);
+}
+
+TEST_F(Client, NamesAreShownEscapedOnATerminalAndInJson)
+{
+    // Names that would set the terminal's title, clear it, or send it a
+    // command through a C1 control (U+009B, CSI).
+    const std::string title = "t\x1b]0;owned\x07";
+    const std::string clear = "c\x1b[2J";
+    const std::string csi =
+        "x\xc2\x9b"
+        "31m";
+    const std::string key = "'Software\\Odd'";
+    for (const std::string& name : {title, clear, csi}) {
+        ASSERT_EQ(
+            run("reg write HKCU 'Software\\Odd\\" + name + "' '" + name + "' --text '" + name + "'").code, 0);
+    }
+    const Outcome keys = run_on_terminal("reg keys HKCU " + key);
+    EXPECT_EQ(keys.out, "c\\x1b[2J\r\nt\\x1b]0;owned\\x07\r\nx\\u009b31m\r\n");
+    const Outcome values = run_on_terminal("reg values HKCU 'Software\\Odd\\" + clear + "'");
+    EXPECT_EQ(values.out, "c\\x1b[2J = c\\x1b[2J\r\n");
+    const Outcome missing = run_on_terminal("reg read HKCU " + key + " '" + title + "'");
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.out.find('\x1b'), std::string::npos) << missing.out;
+    // A file or a pipe gets the names as they are.
+    EXPECT_EQ(run("reg keys HKCU " + key).out, clear + "\n" + title + "\n" + csi + "\n");
+    // JSON escapes them, DEL and the C1 controls too.
+    EXPECT_EQ(run_on_terminal("--json reg keys HKCU " + key).out,
+              "[\"c\\u001b[2J\", \"t\\u001b]0;owned\\u0007\", \"x\\u009b31m\"]\r\n");
 }
 
 TEST_F(Client, FailuresAndWrongUsageHaveTheirOwnExitCodes)

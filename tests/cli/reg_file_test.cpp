@@ -73,6 +73,16 @@ std::string utf16le_file(const std::string& text)
     return bytes;
 }
 
+// A key path of `levels` parts.
+std::string deep_path(int levels)
+{
+    std::string path = "k";
+    for (int level = 1; level < levels; ++level) {
+        path += "\\k";
+    }
+    return path;
+}
+
 class RegFile : public ::testing::Test {
 protected:
     void SetUp() override { use_store("first.db"); }
@@ -183,6 +193,21 @@ TEST_F(RegFile, EveryValueSurvivesExportAndImportByteForByte)
     EXPECT_EQ(wrapped, 12u);  // 300 bytes: 22 on the first line, 25 on each of the next 11, 3 on the last
 }
 
+TEST_F(RegFile, TreesAsDeepAsThePlatformAllowsGoBothWays)
+{
+    // 512 levels below the root, the most the platform holds; the walk and
+    // the parser keep lists, not stack frames, of what is still to do.
+    const std::string path = "Software\\" + deep_path(511);
+    set(path, "leaf", REG_DWORD, "\1\0\0\0"s);
+    const std::string before = vh::test::dump(HKEY_CURRENT_USER, "Software");
+    const std::string text = vh::export_tree(HKEY_CURRENT_USER, "Software");
+    use_store("second.db");
+    EXPECT_EQ(vh::import_text(text).keys, 512u);
+    EXPECT_EQ(vh::test::dump(HKEY_CURRENT_USER, "Software"), before);
+    vh::import_text(header + "[-HKEY_CURRENT_USER\\Software]\r\n"s);
+    EXPECT_FALSE(key_exists("Software"));
+}
+
 TEST_F(RegFile, ExportRefusesWhatItCannotWriteFaithfully)
 {
     const auto failure = [](const std::string& path) {
@@ -230,6 +255,11 @@ TEST_F(RegFile, MalformedFilesNameTheLineAndChangeNothing)
         {good + "\"a\"=hex:01,\\\r\n", 6, "has no next line"},
         {good + "\"a\"=hex:01,\\", 5, "has no next line"},
         {good + "\"a\"=hex(2x):00\r\n", 5, "hex(type)"},
+        {good + "\"a\"=hex(7)\r\n", 5, "hex(type)"},
+        {good + "\"a\"=hex(7", 5, "hex(type)"},
+        {good + "[HKEY_CURRENT_USER\\Software\\" + deep_path(512) + "]\r\n", 5, "513 levels deep"},
+        {good + "[HKEY_CURRENT_USER\\Soft\rware]\r\n", 5, "carriage return"},
+        {good + "\"a\rb\"=\"x\"\r\n", 5, "carriage return"},
         {good + "\"a\"=dword:123456789\r\n", 5, "1 to 8 hex digits"},
         {good + "\"a\"=str:\"x\"\r\n", 5, "unknown data"},
         {good + "\"a\"=\"x\" y\r\n", 5, "unexpected text"},

@@ -189,6 +189,33 @@ TEST_F(Ole32, FailedCreationsGiveTheStatusOfTheirCauseAndNoObject)
     }
 }
 
+TEST_F(Ole32, RelativeModulePathsAreRefusedAsMissing)
+{
+    // A module planted where a relative path would find it from the folder
+    // the process is in, and a bare name the library search path would
+    // resolve: neither is loaded.
+    const std::filesystem::path planted = m_dir.path() / "native" / "Vornhall.so";
+    std::filesystem::create_directories(planted.parent_path());
+    std::filesystem::copy_file(VH_MODULE_PATH, planted);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(m_dir.path());
+    for (const char* path : {"./native/Vornhall.so", "native/Vornhall.so", "Vornhall.so", "libc.so.6"}) {
+        SCOPED_TRACE(path);
+        set_default(server_key(vh::CLSID_iniHandler), path);
+        void* object = sentinel;
+        EXPECT_EQ(
+            CoCreateInstance(vh::CLSID_iniHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object),
+            HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+        EXPECT_EQ(object, nullptr);
+    }
+    std::filesystem::current_path(previous);
+    void* loaded = dlopen(planted.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(loaded, nullptr);
+    if (loaded != nullptr) {
+        dlclose(loaded);
+    }
+}
+
 TEST_F(Ole32, NamesThatLeadToNoClass)
 {
     set_default("Vornhall.Broken\\CLSID", text_of(vh::CLSID_iniHandler).substr(0, 37));  // closing brace lost

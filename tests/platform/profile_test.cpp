@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -448,14 +449,7 @@ TEST(ProfileWrite, FailedWriteLeavesTheOldFile)
 template <typename Body>
 void in_other_process(const Body& body)
 {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        _exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(vh::test::in_child(body));
 }
 
 // Rewrites the file in place with bytes of the same size and puts its

@@ -270,17 +270,28 @@ TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
 {
     const std::string file = dir.file("a.ini");
     const std::string other = dir.file("b.ini");
+    // A file with a second name, which writes rewrite in place.
+    const std::string linked = dir.file("c.ini");
+    test::write_file(linked, ini_text);
+    ASSERT_EQ(link(linked.c_str(), dir.file("c-other-name.ini").c_str()), 0);
     ComPtr<_iniHandler> ini = make_ini_handler();
+    ComPtr<_iniHandler> linked_ini = make_ini_handler();
+    ASSERT_EQ(linked_ini->put_FileName(Bstr(from_utf8(linked)).get()), S_OK);
+    // Every file system taken for one that needs the data flushed before a
+    // rename, so that the flush is made, and fails, too.
+    VhFaultTrace(VH_TRACE_UNORDERED);
     const auto restore = [&] {
-        if (test::read_file(file) != ini_text) {
-            test::write_file(file, ini_text);
+        for (const std::string& path : {file, linked}) {
+            if (test::read_file(path) != ini_text) {
+                test::write_file(path, ini_text);
+            }
         }
         test::write_file(other, "");
         ASSERT_EQ(ini->put_FileName(Bstr(from_utf8(file)).get()), S_OK);
     };
-    // The file, every other file of the folder, and the name the object holds.
+    // The files, every other file of the folder, and the name the object holds.
     const auto state = [&] {
-        std::string listing = test::read_file(file);
+        std::string listing = test::read_file(file) + "\n" + test::read_file(linked);
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
             names.push_back(entry.path().filename().string());
@@ -364,6 +375,10 @@ TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
         write("WriteValue (new)", [&](VARIANT_BOOL* r) { return ini->WriteValue(t.get(), k.get(), changed.get(), r); }),
         write("DeleteSection", [&](VARIANT_BOOL* r) { return ini->DeleteSection(t.get(), r); }),
         write("DeleteKey", [&](VARIANT_BOOL* r) { return ini->DeleteKey(s.get(), k2.get(), r); }),
+        write("WriteValue (linked)",
+              [&](VARIANT_BOOL* r) { return linked_ini->WriteValue(s.get(), k.get(), changed.get(), r); }),
+        write("DeleteKey (linked)",
+              [&](VARIANT_BOOL* r) { return linked_ini->DeleteKey(s.get(), k2.get(), r); }),
         {"GetAllSections", memory,
          [&](const Fault& fault, LONG nth) {
              _Collection* names = nullptr;
@@ -398,6 +413,7 @@ TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
     for (const Member& member : members) {
         inject(member, restore, state);
     }
+    VhFaultTrace(0);
 }
 
 // ---- RegistryHandler ----

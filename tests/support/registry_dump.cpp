@@ -7,23 +7,26 @@ namespace vh::test {
 
 namespace {
 
-void dump_key(HKEY root, const std::string& path, std::string& out)
+// Appends one key's line and its values' lines; the names of its subkeys
+// go to children.
+void dump_key(HKEY root, const std::string& path, std::string& out, std::vector<std::string>& children)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return;
     }
     out += path + "\n";
+    std::vector<char> name(16384);
+    std::vector<BYTE> data(65536);
     for (DWORD i = 0;; ++i) {
-        char name[16384];
-        DWORD name_length = sizeof name;
+        DWORD name_length = static_cast<DWORD>(name.size());
         DWORD type = 0;
-        std::vector<BYTE> data(65536);
         DWORD size = static_cast<DWORD>(data.size());
-        if (RegEnumValueA(key, i, name, &name_length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
+        if (RegEnumValueA(key, i, name.data(), &name_length, nullptr, &type, data.data(), &size) !=
+            ERROR_SUCCESS) {
             break;
         }
-        out += path + " | " + std::string(name, name_length) + " | " + std::to_string(type) + " |";
+        out += path + " | " + std::string(name.data(), name_length) + " | " + std::to_string(type) + " |";
         for (DWORD b = 0; b < size; ++b) {
             char hex[4];
             std::snprintf(hex, sizeof hex, " %02x", data[b]);
@@ -31,27 +34,35 @@ void dump_key(HKEY root, const std::string& path, std::string& out)
         }
         out += "\n";
     }
-    std::vector<std::string> children;
     for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        char child[256];
+        DWORD length = sizeof child;
+        if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
-        children.emplace_back(name, length);
+        children.emplace_back(child, length);
     }
     RegCloseKey(key);
-    for (const auto& child : children) {
-        dump_key(root, path.empty() ? child : path + "\\" + child, out);
-    }
 }
 
 }  // namespace
 
 std::string dump(HKEY root, const std::string& path)
 {
+    // Parents before their subkeys, subkeys in the service's order, without
+    // recursion (trees may be hundreds of levels deep).
     std::string out;
-    dump_key(root, path, out);
+    std::vector<std::string> pending{path};
+    std::vector<std::string> children;
+    while (!pending.empty()) {
+        const std::string current = std::move(pending.back());
+        pending.pop_back();
+        children.clear();
+        dump_key(root, current, out, children);
+        for (auto child = children.rbegin(); child != children.rend(); ++child) {
+            pending.push_back(current.empty() ? *child : current + "\\" + *child);
+        }
+    }
     return out;
 }
 
