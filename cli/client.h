@@ -24,10 +24,17 @@ struct Failure {
 
 std::string hex(HRESULT status);
 
-// The component module: $VORNHALL_MODULE, else Vornhall.so beside the client.
+// The component module: $VORNHALL_MODULE, else Vornhall.so beside the
+// client, else the installed module (lib/vornhall/Vornhall.so).
 std::filesystem::path default_module();
 
+// Loads a module and calls one of its registration entry points; a module
+// that cannot be loaded is a Failure.
+HRESULT call_module_entry(const std::filesystem::path& module, const char* entry);
+
 // A new object of the class registered under prog_id, asked for IDispatch.
+// A store without the registration gets the default module registered
+// first (its first use), with a note on standard error.
 ComPtr<IDispatch> create_object(const std::u16string& prog_id);
 
 Variant text_arg(const std::string& utf8);
