@@ -76,15 +76,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Vornhall developers")
 set(CPACK_PACKAGE_CONTACT "Vornhall developers <maintainers@vornhall.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "in-process automation component for INI files and registry keys")
+# cpack puts the summary first and indents the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "in-process automation component for INI files and registry keys
- Vornhall has two classes that programs create by name: iniHandler reads and
- writes one INI (profile) file, RegistryHandler reads and writes registry keys
- and values. On Linux the component runs on its own stand-ins of the Windows
- platform: real INI files, and a registry kept in an SQLite database.
- .
- The package holds the command-line client vornhall, the component module,
- the platform library, and the headers and pkg-config file for C++ clients.")
+  "Vornhall has two classes that programs create by name: iniHandler reads and
+writes one INI (profile) file, RegistryHandler reads and writes registry keys
+and values. On Linux the component runs on its own stand-ins of the Windows
+platform: real INI files, and a registry kept in an SQLite database.
+
+The package holds the command-line client vornhall, the component module,
+the platform library, and the headers and pkg-config file for C++ clients.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -15,10 +15,10 @@ rem %SystemRoot%\SysWOW64\regsvr32.exe (32-bit programs); on 32-bit Windows
 rem only the x86 DLL, with System32's. Every step is reported. The exit code
 rem is 0 when all of it was done and 1 when anything failed.
 rem
-rem Paths are only ever used in quotes and outside parenthesised blocks, so
-rem that a folder such as "Downloads\Vornhall (1)" cannot break the script,
-rem and every system program is named by its full path, so that a program
-rem of the same name in the current folder is never run.
+rem Paths are only ever used in quotes and no line has a parenthesised
+rem block, so that a folder such as "Downloads\Vornhall (1)" cannot break
+rem the script; every system program is named by its full path, so that a
+rem program of the same name in the current folder is never run.
 setlocal EnableExtensions DisableDelayedExpansion
 
 set "version=@VERSION@"
@@ -62,7 +62,7 @@ exit /b 1
 :windows64
 set "x64_regsvr32=%system%\regsvr32.exe"
 set "x86_regsvr32=%SystemRoot%\SysWOW64\regsvr32.exe"
-if not exist "%SystemRoot%\SysWOW64\regsvr32.exe" set "x86_skip=this 64-bit Windows runs no 32-bit programs (there is no %SystemRoot%\SysWOW64\regsvr32.exe)"
+if not exist "%SystemRoot%\SysWOW64\regsvr32.exe" set "x86_skip=this 64-bit Windows runs no 32-bit programs: there is no %SystemRoot%\SysWOW64\regsvr32.exe"
 goto halves_chosen
 :windows32
 set "x86_regsvr32=%system%\regsvr32.exe"
@@ -74,6 +74,8 @@ if /i "%~1"=="/uninstall" goto uninstall
 echo Installing Vornhall %version% into "%target%"
 call :install_half x64 "%x64_regsvr32%" "%x64_skip%"
 call :install_half x86 "%x86_regsvr32%" "%x86_skip%"
+rem The folder stays only with something in it.
+rmdir "%target%" >nul 2>&1
 goto finish
 
 :uninstall
@@ -114,7 +116,12 @@ exit /b 1
 :install_half_register
 "%~2" /s "%dll%"
 if not errorlevel 1 goto install_half_done
-echo   %~1: FAILED: "%~2" could not register "%dll%" (exit code %errorlevel%); uninstall.cmd removes what was installed 1>&2
+set "code=%errorlevel%"
+rem Nothing of a half that failed stays behind.
+"%~2" /u /s "%dll%" >nul 2>&1
+del /f /q "%dll%" >nul 2>&1
+rmdir "%target%\%~1" >nul 2>&1
+echo   %~1: FAILED: "%~2" could not register "%dll%" (exit code %code%), so the copy was removed again 1>&2
 set "failed=1"
 exit /b 1
 :install_half_done
@@ -126,8 +133,11 @@ rem Unregisters the half's installed DLL, then deletes it and its folder.
 :remove_half
 set "dll=%target%\%~1\Vornhall.dll"
 if exist "%dll%" goto remove_half_found
-if "%~3"=="" echo   %~1: not installed
-if not "%~3"=="" echo   %~1: skipped: %~3
+if not "%~3"=="" goto remove_half_skipped
+echo   %~1: not installed
+exit /b 0
+:remove_half_skipped
+echo   %~1: skipped: %~3
 exit /b 0
 :remove_half_found
 if "%~3"=="" goto remove_half_go
