@@ -1,5 +1,7 @@
 #include "cli/client.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,8 +27,14 @@ std::filesystem::path default_module()
     if (const char* path = std::getenv("VORNHALL_MODULE"); path != nullptr && *path != '\0') {
         return module_path(path);
     }
+    // Beside the client in a build folder; where it was installed, at the
+    // place the installation gives the module relative to the client.
     std::error_code ignored;
-    return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path() / "Vornhall.so";
+    const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+    if (std::filesystem::exists(folder / "Vornhall.so", ignored)) {
+        return folder / "Vornhall.so";
+    }
+    return (folder / VH_INSTALLED_MODULE).lexically_normal();
 }
 
 std::string store_problem(LSTATUS status)
@@ -44,11 +52,45 @@ std::string store_problem(LSTATUS status)
     }
 }
 
+HRESULT call_module_entry(const std::filesystem::path& module, const char* entry)
+{
+    void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        throw Failure{"cannot load " + module.string() + ": " + dlerror()};
+    }
+    auto function = reinterpret_cast<HRESULT (*)()>(dlsym(library, entry));
+    const HRESULT status = function != nullptr ? function() : E_NOTIMPL;
+    dlclose(library);
+    return status;
+}
+
+namespace {
+
+// First use of a store: registers the module the client was installed
+// with, so that a command right after installing works. False when there
+// is no module to register.
+bool register_on_first_use()
+{
+    std::error_code ignored;
+    const std::filesystem::path module = module_path(default_module());
+    if (!std::filesystem::is_regular_file(module, ignored)) {
+        return false;
+    }
+    if (const HRESULT status = call_module_entry(module, "DllRegisterServer"); FAILED(status)) {
+        throw Failure{"this registry store has no registration of the component, and registering " +
+                      module.string() + " failed (" + hex(status) + ")"};
+    }
+    std::fprintf(stderr, "vornhall: registered %s in this registry store (its first use)\n", module.c_str());
+    return true;
+}
+
+}  // namespace
+
 ComPtr<IDispatch> create_object(const std::u16string& prog_id)
 {
     CLSID clsid{};
     HRESULT status = CLSIDFromProgID(reinterpret_cast<LPCOLESTR>(prog_id.c_str()), &clsid);
-    if (FAILED(status)) {
+    if (FAILED(status) && status != CO_E_CLASSSTRING) {
         // A store that cannot be read says more than "not registered".
         HKEY key = nullptr;
         const LSTATUS store = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
@@ -57,8 +99,17 @@ ComPtr<IDispatch> create_object(const std::u16string& prog_id)
         } else if (const std::string problem = store_problem(store); !problem.empty()) {
             throw Failure{problem};
         }
+    }
+    if (status == CO_E_CLASSSTRING && register_on_first_use()) {
+        status = CLSIDFromProgID(reinterpret_cast<LPCOLESTR>(prog_id.c_str()), &clsid);
+    }
+    if (status == CO_E_CLASSSTRING) {
         throw Failure{to_utf8(prog_id) + " is not registered in this registry store (" + hex(status) +
-                      "); register the component first: vornhall register"};
+                      ") and there is no module at " + default_module().string() +
+                      " to register: vornhall register MODULE"};
+    }
+    if (FAILED(status)) {
+        throw Failure{"cannot look up " + to_utf8(prog_id) + " in this registry store (" + hex(status) + ")"};
     }
     ComPtr<IDispatch> object;
     status = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,

@@ -29,14 +29,21 @@ std::string hex(HRESULT status);
 std::filesystem::path module_path(const std::filesystem::path& given);
 
 // The component module: $VORNHALL_MODULE (made as module_path makes it),
-// else Vornhall.so beside the client.
+// else Vornhall.so beside the client, else the installed module
+// (lib/vornhall/Vornhall.so).
 std::filesystem::path default_module();
 
 // What the client says of a registry store that the registry functions
 // refuse with `status` ("" for statuses that say nothing of the store).
 std::string store_problem(LSTATUS status);
 
+// Loads a module and calls one of its registration entry points; a module
+// that cannot be loaded is a Failure.
+HRESULT call_module_entry(const std::filesystem::path& module, const char* entry);
+
 // A new object of the class registered under prog_id, asked for IDispatch.
+// A store without the registration gets the default module registered
+// first (its first use), with a note on standard error.
 ComPtr<IDispatch> create_object(const std::u16string& prog_id);
 
 Variant text_arg(const std::string& utf8);

@@ -9,6 +9,7 @@
 
 #include "cli/client.h"
 #include "cli/verbs.h"
+#include "vornhall_version.h"
 
 namespace {
 
@@ -26,23 +27,58 @@ const Group groups[] = {
     {"", "The component's registration", &module_verbs},
 };
 
+void print_group(std::FILE* out, const Group& group)
+{
+    std::fprintf(out, "%s:\n", group.title);
+    for (const auto& [name, verb] : group.verbs()) {
+        std::fprintf(out, "  vornhall %-52s %s\n", verb.usage, verb.summary);
+    }
+}
+
 void print_help(std::FILE* out)
 {
-    std::fprintf(out, "usage: vornhall [--json] <group> <verb> [arguments]\n");
+    std::fprintf(out, "Usage: vornhall [--json] <group> <verb> [arguments]\n"
+                      "  or:  vornhall --help | --version\n"
+                      "Drives the Vornhall component as a script host does: creates its iniHandler and\n"
+                      "RegistryHandler objects by name and calls their members late-bound.\n");
     for (const Group& group : groups) {
-        std::fprintf(out, "\n%s:\n", group.title);
-        for (const auto& [name, verb] : group.verbs()) {
-            std::fprintf(out, "  vornhall %-52s %s\n", verb.usage, verb.summary);
-        }
+        std::fprintf(out, "\n");
+        print_group(out, group);
     }
     std::fprintf(out,
                  "\n"
                  "ROOT is HKCR, HKCU, HKLM or HKU (or HKEY_CURRENT_USER and so on); KEY is a path\n"
                  "with \"\\\" between its parts. --json prints one JSON document instead of lines.\n"
-                 "Exit codes: 0 success, 1 not found, 2 wrong usage, 3 the operation failed.\n"
-                 "Objects are created through the registration in the registry store,\n"
-                 "$VORNHALL_REGISTRY, else $XDG_DATA_HOME/vornhall/registry.db: run\n"
-                 "\"vornhall register\" once to register Vornhall.so (or $VORNHALL_MODULE).\n");
+                 "\n"
+                 "Objects are created through the registration in the registry store. When the\n"
+                 "store has no registration of the component yet, the first command that needs\n"
+                 "it registers the module vornhall was installed with, and says so once.\n"
+                 "\n"
+                 "Exit status:\n"
+                 "  0  success\n"
+                 "  1  not found (a key, a value, a file)\n"
+                 "  2  wrong usage\n"
+                 "  3  the operation failed (the message names the status)\n"
+                 "\n"
+                 "Environment:\n"
+                 "  VORNHALL_REGISTRY  the registry store, one SQLite file\n"
+                 "                     (default $XDG_DATA_HOME/vornhall/registry.db)\n"
+                 "  VORNHALL_MODULE    the module to register (default Vornhall.so beside\n"
+                 "                     vornhall, else ../lib/vornhall/Vornhall.so from it)\n"
+                 "  VORNHALL_WINDIR    the folder of win.ini for the profile service\n"
+                 "  VORNHALL_CODEPAGE  1252 for a Windows-1252 ANSI code page (default UTF-8)\n");
+}
+
+// The group a command names without a verb ("vornhall ini"), or with --help.
+const Group* group_alone(const Args& words)
+{
+    for (const Group& group : groups) {
+        if (*group.name != '\0' && words[0] == group.name &&
+            (words.size() == 1 || (words.size() == 2 && (words[1] == "--help" || words[1] == "-h")))) {
+            return &group;
+        }
+    }
+    return nullptr;
 }
 
 // The verb the words name, and where its arguments start.
@@ -91,6 +127,15 @@ int main(int argc, char** argv)
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         print_help(words.empty() ? stderr : stdout);
         return words.empty() ? exit_usage : exit_ok;
+    }
+    if (words[0] == "--version") {
+        out.result("vornhall " VH_VERSION_TEXT, json_string(VH_VERSION_TEXT));
+        return exit_ok;
+    }
+    if (const Group* group = group_alone(words)) {
+        // A group without a verb is wrong usage: its verbs on standard error.
+        print_group(words.size() == 1 ? stderr : stdout, *group);
+        return words.size() == 1 ? exit_usage : exit_ok;
     }
     CoInitialize(nullptr);
     int code = exit_failed;

@@ -1,6 +1,4 @@
 // Registration of a component module in the registry store.
-#include <dlfcn.h>
-
 #include "cli/client.h"
 #include "cli/verbs.h"
 
@@ -12,13 +10,7 @@ namespace {
 int call_entry(const Args& a, const char* entry, const char* done, const Output& out)
 {
     const std::filesystem::path path = a.empty() ? default_module() : module_path(a[0]);
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        throw Failure{"cannot load " + path.string() + ": " + dlerror()};
-    }
-    auto function = reinterpret_cast<HRESULT (*)()>(dlsym(module, entry));
-    const HRESULT status = function != nullptr ? function() : E_NOTIMPL;
-    dlclose(module);
+    const HRESULT status = call_module_entry(path, entry);
     if (FAILED(status)) {
         throw Failure{std::string(entry) + " of " + path.string() + " failed (" + hex(status) + ")"};
     }
@@ -32,7 +24,7 @@ const VerbTable& module_verbs()
 {
     static const VerbTable verbs{
         {"register",
-         {"register [MODULE]", "register the component's classes (default: Vornhall.so beside vornhall)", 0, 1,
+         {"register [MODULE]", "register the component's classes (default: the module vornhall came with)", 0, 1,
           [](const Args& a, const Output& out) { return call_entry(a, "DllRegisterServer", "registered", out); }}},
         {"unregister",
          {"unregister [MODULE]", "remove the component's registration", 0, 1,

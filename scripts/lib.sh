@@ -15,3 +15,12 @@ install_missing() {
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     fi
 }
+
+# Configures the mingw-w64 build of the Windows DLL for x64 or x86 in
+# build/windows-<arch> (shared by the tests and the packaging).
+configure_windows() {
+    local arch=$1 root
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    cmake -S "$root" -B "$root/build/windows-$arch" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+}

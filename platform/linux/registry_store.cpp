@@ -448,11 +448,14 @@ bool Store::still_at_path() const
 // release; open_store() looks inside). Any other file is refused as it is.
 void Store::identify()
 {
-    const FileStart start = m_db.file_start();
-    if (start.size == 0 && m_claim.size == 0) {  // SQLite counts a file shorter than a page as empty
+    // A file that was empty when it was met becomes a store; another process
+    // may be making it one at this moment, so what it holds now is looked
+    // at under SQLite's locks, not read from the file unlocked.
+    if (m_claim.size == 0) {
         make_store();
         return;
     }
+    const FileStart start = m_db.file_start();
     const std::string_view magic(reinterpret_cast<const char*>(start.bytes.data()), sqlite_magic.size());
     if (start.size < static_cast<std::int64_t>(start.bytes.size()) || magic != sqlite_magic) {
         throw Failure(ERROR_BADDB);

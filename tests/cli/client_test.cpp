@@ -11,6 +11,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/temp_dir.h"
+#include "vornhall_version.h"
 
 namespace {
 
@@ -177,9 +178,13 @@ TEST_F(Client, JsonOutputIsOneDocumentPerCommand)
 TEST_F(Client, ClassesAreCreatedThroughTheRegistration)
 {
     EXPECT_EQ(run("unregister").code, 0);
+    // No registration, and no module to register on first use.
+    setenv("VORNHALL_MODULE", "/no/such/module.so", 1);
     Outcome unregistered = run("ini sections " + file("a.ini"));
+    unsetenv("VORNHALL_MODULE");
     EXPECT_EQ(unregistered.code, 3);
     EXPECT_NE(unregistered.out.find("not registered"), std::string::npos) << unregistered.out;
+    EXPECT_NE(unregistered.out.find("/no/such/module.so"), std::string::npos) << unregistered.out;
     EXPECT_EQ(run("register").code, 0);
     EXPECT_EQ(run("ini sections " + file("a.ini")).code, 0);
     EXPECT_EQ(run("register /no/such/module.so").code, 3);
@@ -263,6 +268,46 @@ TEST_F(Client, NamesAreShownEscapedOnATerminalAndInJson)
     // JSON escapes them, DEL and the C1 controls too.
     EXPECT_EQ(run_on_terminal("--json reg keys HKCU " + key).out,
               "[\"c\\u001b[2J\", \"t\\u001b]0;owned\\u0007\", \"x\\u009b31m\"]\r\n");
+}
+
+TEST_F(Client, FirstUseOfAStoreRegistersTheModuleOnce)
+{
+    setenv("VORNHALL_REGISTRY", (dir.path() / "fresh.db").c_str(), 1);
+    const std::string f = file("first.ini");
+    Outcome first = run("ini set " + f + " S K v");
+    EXPECT_EQ(first.code, 0) << first.out;
+    EXPECT_EQ(first.out.rfind("vornhall: registered ", 0), 0u) << first.out;
+    EXPECT_NE(first.out.find("Vornhall.so in this registry store"), std::string::npos) << first.out;
+    // The store has the registration now: nothing more is said.
+    EXPECT_EQ(run("ini get " + f + " S K").out, "v\n");
+    EXPECT_EQ(run("reg write HKCU Software\\First n --number 1").out, "");
+
+    // A store whose registration was removed on purpose is one without it.
+    EXPECT_EQ(run("unregister").code, 0);
+    Outcome again = run("--json ini get " + f + " S K");
+    EXPECT_EQ(again.code, 0);
+    EXPECT_NE(again.out.find("vornhall: registered "), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("{\"result\": \"v\"}\n"), std::string::npos) << again.out;
+}
+
+TEST_F(Client, VersionAndAGroupWithoutAVerb)
+{
+    Outcome version = run("--version");
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "vornhall " VH_VERSION_TEXT "\n");
+
+    Outcome ini = run("ini");
+    EXPECT_EQ(ini.code, 2);
+    EXPECT_NE(ini.out.find("vornhall ini get FILE SECTION KEY"), std::string::npos) << ini.out;
+    EXPECT_NE(ini.out.find("vornhall ini delete-section"), std::string::npos) << ini.out;
+    EXPECT_EQ(ini.out.find("unknown command"), std::string::npos) << ini.out;
+    EXPECT_EQ(ini.out.find("vornhall reg "), std::string::npos) << ini.out;
+
+    Outcome reg = run("reg --help");
+    EXPECT_EQ(reg.code, 0);
+    EXPECT_NE(reg.out.find("vornhall reg write ROOT KEY NAME"), std::string::npos) << reg.out;
+    EXPECT_EQ(reg.out.find("vornhall ini "), std::string::npos) << reg.out;
+    EXPECT_EQ(run("reg bogus").code, 2);
 }
 
 TEST_F(Client, FailuresAndWrongUsageHaveTheirOwnExitCodes)

@@ -16,6 +16,7 @@
 #include "platform/win32.h"
 #include "surface/interfaces.h"
 #include "surface/members.h"
+#include "vornhall_version.h"
 
 namespace {
 
@@ -551,9 +552,11 @@ void check_resources(const std::wstring& dll)
     check(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr,
           "version: fixed part");
     if (fixed != nullptr) {
-        check(fixed->dwFileVersionMS == 0x00010000 && fixed->dwFileVersionLS == 0, "version: file version 1.0.0.0");
-        check(fixed->dwProductVersionMS == 0x00010000 && fixed->dwProductVersionLS == 0,
-              "version: product version 1.0.0.0");
+        const DWORD high = (VH_VERSION_MAJOR << 16) | VH_VERSION_MINOR;
+        const DWORD low = VH_VERSION_PATCH << 16;
+        check(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low, "version: file version " VH_VERSION_TEXT ".0");
+        check(fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low,
+              "version: product version " VH_VERSION_TEXT ".0");
         check(fixed->dwFileFlagsMask == 0 && fixed->dwFileFlags == 0, "version: no flags");
         check(fixed->dwFileOS == VOS__WINDOWS32, "version: 32-bit Windows");
         check(fixed->dwFileType == VFT_DLL && fixed->dwFileSubtype == 0, "version: a DLL, no subtype");
@@ -562,8 +565,8 @@ void check_resources(const std::wstring& dll)
         const wchar_t* name;
         const wchar_t* value;
     } strings[] = {
-        {L"ProductName", L"Vornhall"},          {L"FileVersion", L"1.00"},
-        {L"ProductVersion", L"1.00"},           {L"InternalName", L"Vornhall"},
+        {L"ProductName", L"Vornhall"},          {L"FileVersion", L"" VH_VERSION_RESOURCE_TEXT},
+        {L"ProductVersion", L"" VH_VERSION_RESOURCE_TEXT},           {L"InternalName", L"Vornhall"},
         {L"OriginalFilename", L"Vornhall.dll"}, {L"CompanyName", L"Vornhall developers"},
     };
     for (const auto& s : strings) {
