@@ -801,8 +801,13 @@ void apply(const Section& section, ImportResult& result)
                 fail(value, status, change.line);
             }
         } else {
+            // The bytes exactly as the file gives them: RegSetValueExA takes
+            // a zero after a string whose last byte is not zero for its lost
+            // terminator, so a byte that is not zero follows them.
+            std::string bytes = change.data;
+            bytes.push_back('\x01');
             status = RegSetValueExA(key.get(), change.name.c_str(), 0, change.type,
-                                    reinterpret_cast<const BYTE*>(change.data.data()),
+                                    reinterpret_cast<const BYTE*>(bytes.data()),
                                     static_cast<DWORD>(change.data.size()));
             if (status != ERROR_SUCCESS) {
                 fail(value, status, change.line);

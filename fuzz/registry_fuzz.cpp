@@ -75,6 +75,7 @@ bool documented(LSTATUS status)
     case ERROR_NOACCESS:
     case ERROR_BADKEY:
     case ERROR_KEY_DELETED:
+    case ERROR_CHILD_MUST_BE_VOLATILE:
         return true;
     default:
         return false;

@@ -8,7 +8,10 @@
 // Windows registry keeps UTF-16. A path is split at "\": a path that starts
 // with "\" is ERROR_BAD_PATHNAME, runs of "\" inside a path and at its end
 // separate no empty part, and an empty path names the key itself. Key names
-// hold at most 255 characters and value names 16,383, as Windows limits them.
+// hold at most 255 characters and value names 16,383, and a tree goes at most
+// 512 levels below its root, as Windows limits them. A key created with
+// REG_OPTION_VOLATILE lasts until the system starts again (registry_store.cpp
+// says how); a key created below it must be volatile too.
 //
 // A handle is a 32-bit number: a multiple of 4 below 0x80000000, never 0,
 // so it never meets the four predefined keys 0x80000000..0x80000003. The
@@ -87,6 +90,9 @@ constexpr std::uint32_t first_root = 0x80000000u;  // HKEY_CLASSES_ROOT
 constexpr std::uint32_t classes_root = 0x80000000u;
 constexpr std::size_t max_key_name = 255;
 constexpr std::size_t max_value_name = 16383;
+// How deep a tree may go, in levels below its root (the registry's
+// documented size limits: "a registry tree can be 512 levels deep").
+constexpr std::int64_t max_depth = 512;
 constexpr DWORD reg_option_open_link = 0x8;
 constexpr LSTATUS error_internal = 1359;  // ERROR_INTERNAL_ERROR
 
@@ -612,6 +618,22 @@ struct DataOut {
     }
 };
 
+// How many of the caller's bytes RegSetValueExA stores. A string whose last
+// byte is not zero while the byte after it is was given without counting its
+// terminator, and is stored with it, as the platform stores it (Wine's
+// string-termination test, which passes on Windows: "FullString" set with
+// size 10 reads back with size 11). Any other data is stored as given, a
+// string without a zero after it too. Like the platform, this looks at the
+// byte after the caller's data: a caller that leaves out the terminator must
+// have a byte there.
+DWORD stored_size(DWORD type, const BYTE* data, DWORD size)
+{
+    if (size != 0 && is_string_type(type) && data[size - 1] != 0 && data[size] == 0) {
+        return size + 1;
+    }
+    return size;
+}
+
 // Copies a name and its terminating zero, and reports its length without it.
 void deliver_name(const std::string& name, LPSTR buffer, LPDWORD length)
 {
@@ -704,9 +726,10 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_
         if (base == 0) {
             return ERROR_INVALID_HANDLE;
         }
-        if (options != REG_OPTION_NON_VOLATILE) {  // no volatile keys, links or backup opens here
+        if ((options & ~REG_OPTION_VOLATILE) != 0) {  // no links or backup opens here
             return ERROR_INVALID_PARAMETER;
         }
+        const bool is_volatile = (options & REG_OPTION_VOLATILE) != 0;
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
         for (const std::u16string& part : parts) {
             if (part.size() > max_key_name) {
@@ -736,11 +759,20 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_
             Store::Transaction transaction(store, Kind::write);
             key = state.resolve(store, base, 0).key;
             const std::size_t found = follow(store, key, parts);
+            if (found < parts.size() &&
+                store.depth(key.id) + static_cast<std::int64_t>(parts.size() - found) > max_depth) {
+                return ERROR_INVALID_PARAMETER;
+            }
             for (std::size_t i = found; i < parts.size(); ++i) {
                 if ((key.denied & VH_KEY_DENY_WRITE) != 0) {
                     throw Failure(ERROR_ACCESS_DENIED);
                 }
-                key = store.add_child(key, make_name(parts[i]), &class_wide);
+                // A volatile key ends with this start of the system, so a
+                // lasting key below it could not last.
+                if (key.is_volatile && !is_volatile) {
+                    throw Failure(ERROR_CHILD_MUST_BE_VOLATILE);
+                }
+                key = store.add_child(key, make_name(parts[i]), &class_wide, is_volatile);
             }
             if (found == parts.size()) {  // another caller created it meanwhile
                 outcome = REG_OPENED_EXISTING_KEY;
@@ -976,15 +1008,14 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const 
         }
         const Name value = make_name(to_wide(name));
         if (value.text.size() > max_value_name) {
-            return ERROR_FILENAME_EXCED_RANGE;
+            return ERROR_INVALID_PARAMETER;
         }
         Registry& state = registry();
         const std::lock_guard<std::mutex> lock(state.lock());
         Store& store = state.store(Kind::write);
         Store::Transaction transaction(store, Kind::write);
         const Resolved at = state.resolve(store, handle_value(key), KEY_SET_VALUE);
-        // The bytes exactly as given: a string without its terminating zero stays without.
-        store.put_value(at.key.id, value, type, ByteView{data, size});
+        store.put_value(at.key.id, value, type, ByteView{data, stored_size(type, data, size)});
         transaction.commit();
         return ERROR_SUCCESS;
     });

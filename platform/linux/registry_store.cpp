@@ -3,8 +3,9 @@
 // Two tables hold the registry. `keys` has one row per key: its number (never
 // reused, so a handle to a removed key can never reach a newer key), its
 // parent's number (NULL for the four roots, rows 1 to 4), its name as created,
-// its folded name, its class text, the refusals set on it, a change counter and
-// the time of its last change. `vals` has one row per value: the key's number,
+// its folded name, its class text, the refusals set on it, a change counter,
+// the time of its last change, and for a volatile key the boot identity of
+// the start of the system it was made in (NULL for a key that lasts). `vals` has one row per value: the key's number,
 // the folded and created names, a sequence number that fixes the order in
 // which values were first created, the type and the data bytes exactly as
 // given. Names are kept as UTF-16 (little-endian bytes), the form the platform
@@ -56,12 +57,23 @@
 // first release (no identifier, schema version 1, the same tables) is taken
 // over and marked; anything else is refused untouched, and a store from a
 // newer release is refused rather than misread.
+//
+// Volatile keys end with the start of the system they were made in. The
+// kernel gives each start an identity of its own; a key made volatile keeps
+// it, and the `store` table keeps the identity volatile keys were last made
+// under. Opening a store whose mark names another start removes every key
+// made volatile before it, with all below it, in one transaction: no process
+// of an earlier start can still hold a handle. The two columns came after
+// schema version 2 was first released: a version-2 store without them gets
+// them when it is opened (a process of that release, which knows nothing of
+// them, goes on working: the keys it makes last).
 #include "platform/linux/registry_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -100,7 +112,8 @@ constexpr const char* schema_sql = R"sql(
         class   BLOB,
         denied  INTEGER NOT NULL DEFAULT 0,
         version INTEGER NOT NULL DEFAULT 0,
-        written INTEGER NOT NULL DEFAULT 0
+        written INTEGER NOT NULL DEFAULT 0,
+        boot    BLOB
     );
     CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
     CREATE TABLE vals (
@@ -113,8 +126,8 @@ constexpr const char* schema_sql = R"sql(
         PRIMARY KEY (key, folded)
     ) WITHOUT ROWID;
     CREATE UNIQUE INDEX vals_in_order ON vals(key, seq);
-    CREATE TABLE store (serial INTEGER NOT NULL);
-    INSERT INTO store VALUES (random());
+    CREATE TABLE store (serial INTEGER NOT NULL, volatile_boot BLOB);
+    INSERT INTO store(serial) VALUES (random());
     INSERT INTO keys(id, parent, name, folded) VALUES
         (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), x''),
         (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), x''),
@@ -141,6 +154,27 @@ constexpr const char* take_over_sql = R"sql(
     INSERT INTO store VALUES (random());
     PRAGMA user_version = 2;
 )sql";
+// The columns of volatile keys, which a version-2 store made before them
+// lacks (see the top of the file).
+constexpr const char* volatile_columns_sql = R"sql(
+    SELECT (SELECT count(*) FROM pragma_table_info('keys') WHERE name = 'boot') +
+           (SELECT count(*) FROM pragma_table_info('store') WHERE name = 'volatile_boot')
+)sql";
+// The keys made volatile in another start of the system, and everything
+// below them (a process of the release before volatile keys could have put
+// a lasting key there); each statement of the removal starts with it.
+constexpr std::string_view earlier_boots_sql =
+    "WITH RECURSIVE gone(id) AS (SELECT id FROM keys WHERE boot IS NOT NULL AND boot <> ?1 "
+    "UNION SELECT keys.id FROM keys JOIN gone ON keys.parent = gone.id) ";
+constexpr const char* removal_sql[] = {
+    // The keys that stay, whose subkeys go, show the change in their listings.
+    "UPDATE keys SET version = version + 1, written = ?2 WHERE id IN "
+    "(SELECT parent FROM keys WHERE id IN gone) AND id NOT IN gone",
+    "DELETE FROM vals WHERE key IN gone",
+    "DELETE FROM keys WHERE id IN gone",
+};
+constexpr const char* mark_boot_sql =
+    "UPDATE store SET volatile_boot = CASE WHEN EXISTS (SELECT 1 FROM keys WHERE boot = ?1) THEN ?1 END";
 
 // Now, in FILETIME ticks (100 ns since 1601).
 std::int64_t filetime_now()
@@ -347,6 +381,35 @@ std::size_t weight(const Value&)
 
 }  // namespace
 
+const std::string& boot_identity()
+{
+    static const std::string identity = [] {
+        // 36 characters: hexadecimal digits in five groups joined by "-".
+        constexpr std::size_t length = 36;
+        std::string text;
+        const int fd = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return text;
+        }
+        char buffer[length + 1] = {};
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        ::close(fd);
+        if (got < static_cast<ssize_t>(length)) {
+            return text;
+        }
+        for (std::size_t i = 0; i < length; ++i) {
+            const char c = buffer[i];
+            const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+            if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) {
+                return text;
+            }
+        }
+        text.assign(buffer, length);
+        return text;
+    }();
+    return identity;
+}
+
 Name make_name(std::u16string text)
 {
     std::u16string upper = text;
@@ -367,11 +430,15 @@ struct Store::Statements {
           begin_write(db, "BEGIN IMMEDIATE"),
           commit(db, "COMMIT"),
           rollback(db, "ROLLBACK"),
-          key(db, "SELECT parent, denied, version FROM keys WHERE id = ?1"),
+          key(db, "SELECT parent, denied, version, boot IS NOT NULL FROM keys WHERE id = ?1"),
           child(db, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2"),
           add_child(db,
-                    "INSERT INTO keys(parent, name, folded, class, written) VALUES (?1, ?2, ?3, ?4, ?5) "
+                    "INSERT INTO keys(parent, name, folded, class, written, boot) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
                     "RETURNING id"),
+          mark_volatile(db, "UPDATE store SET volatile_boot = ?1 WHERE volatile_boot IS NOT ?1"),
+          depth(db,
+                "WITH RECURSIVE up(id) AS (SELECT parent FROM keys WHERE id = ?1 "
+                "UNION SELECT keys.parent FROM keys JOIN up ON keys.id = up.id) SELECT count(id) FROM up"),
           has_children(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1"),
           remove_values(db, "DELETE FROM vals WHERE key = ?1"),
           remove_key(db, "DELETE FROM keys WHERE id = ?1"),
@@ -396,6 +463,8 @@ struct Store::Statements {
     Statement key;
     Statement child;
     Statement add_child;
+    Statement mark_volatile;
+    Statement depth;
     Statement has_children;
     Statement remove_values;
     Statement remove_key;
@@ -421,6 +490,8 @@ Store::Store(const std::string& path) : m_path(path), m_claim(claim_file(path)),
         identify();
         m_db.checkpoint_on_close(true);
         settle_modes(m_claim.real_path);
+        add_volatile_columns();
+        remove_earlier_boots();
         m_serial = integer_of(m_db, "SELECT serial FROM store");
         m_sql = std::make_unique<Statements>(m_db);
     } catch (const Failure& failure) {
@@ -527,6 +598,65 @@ void Store::open_store()
     if (in_wal) {
         m_db.use_stamps();
     }
+}
+
+// A version-2 store made before volatile keys gets their columns; several
+// processes may meet it at once, and the first to take the write lock adds
+// them.
+void Store::add_volatile_columns()
+{
+    if (integer_of(m_db, volatile_columns_sql) == 2) {
+        return;
+    }
+    in_write_transaction(m_db, [&] {
+        if (integer_of(m_db, "SELECT count(*) FROM pragma_table_info('keys') WHERE name = 'boot'") == 0) {
+            m_db.execute("ALTER TABLE keys ADD COLUMN boot BLOB");
+        }
+        if (integer_of(m_db, "SELECT count(*) FROM pragma_table_info('store') WHERE name = 'volatile_boot'") == 0) {
+            m_db.execute("ALTER TABLE store ADD COLUMN volatile_boot BLOB");
+        }
+    });
+}
+
+// Removes the volatile keys of earlier starts of the system (see the top of
+// the file). Without a boot identity nothing can be told apart, and nothing
+// is removed.
+void Store::remove_earlier_boots()
+{
+    const std::string& boot = boot_identity();
+    if (boot.empty()) {
+        return;
+    }
+    const ByteView here{boot.data(), boot.size()};
+    const auto marked_elsewhere = [&] {
+        Statement mark(m_db, "SELECT volatile_boot FROM store");
+        Run run = mark.run();
+        if (!run.next() || run.is_null(0)) {
+            return false;
+        }
+        const ByteView marked = run.blob(0);
+        return std::string_view(static_cast<const char*>(marked.data), marked.size) != boot;
+    };
+    if (!marked_elsewhere()) {
+        return;
+    }
+    in_write_transaction(m_db, [&] {
+        if (!marked_elsewhere()) {
+            return;  // another process of this start did it meanwhile
+        }
+        const std::int64_t now = filetime_now();
+        for (const char* step : removal_sql) {
+            Statement statement(m_db, (std::string(earlier_boots_sql) + step).c_str());
+            Run run = statement.run();
+            run.bind(1, here);
+            if (step == removal_sql[0]) {
+                run.bind(2, now);
+            }
+            run.finish();
+        }
+        Statement mark(m_db, mark_boot_sql);
+        mark.run().bind(1, here).finish();
+    });
 }
 
 // ---- Transactions ------------------------------------------------------------------
@@ -696,7 +826,7 @@ std::optional<KeyState> Store::key(std::int64_t id)
         if (!run.next()) {
             return std::nullopt;
         }
-        return KeyState{id, run.integer(0), static_cast<DWORD>(run.integer(1)), run.integer(2)};
+        return KeyState{id, run.integer(0), static_cast<DWORD>(run.integer(1)), run.integer(2), run.integer(3) != 0};
     });
 }
 
@@ -719,10 +849,15 @@ std::optional<KeyState> Store::child(const KeyState& parent, const Name& name)
     return key(*id);
 }
 
-KeyState Store::add_child(const KeyState& parent, const Name& name, const std::u16string* class_text)
+KeyState Store::add_child(const KeyState& parent, const Name& name, const std::u16string* class_text,
+                          bool is_volatile)
 {
     const Bytes text = utf16_bytes(name.text);
     const std::int64_t now = filetime_now();
+    const std::string& boot = boot_identity();
+    if (is_volatile && boot.empty()) {
+        throw Failure(ERROR_NOT_SUPPORTED);  // no way to tell when it should end
+    }
     std::int64_t id = 0;
     {
         Run run = m_sql->add_child.run();
@@ -734,15 +869,30 @@ KeyState Store::add_child(const KeyState& parent, const Name& name, const std::u
         } else {
             run.bind_null(4);
         }
+        if (is_volatile) {
+            run.bind(6, ByteView{boot.data(), boot.size()});
+        } else {
+            run.bind_null(6);
+        }
         if (!run.next()) {
             throw Failure(ERROR_CANTWRITE);
         }
         id = run.integer(0);
         run.finish();
     }
+    if (is_volatile) {
+        m_sql->mark_volatile.run().bind(1, ByteView{boot.data(), boot.size()}).finish();
+    }
     forget_child(parent.id, name.folded);
     touch(parent.id);
-    return KeyState{id, parent.id, 0, 0};
+    return KeyState{id, parent.id, 0, 0, is_volatile};
+}
+
+std::int64_t Store::depth(std::int64_t id)
+{
+    Run run = m_sql->depth.run();
+    run.bind(1, id);
+    return run.next() ? run.integer(0) : 0;
 }
 
 bool Store::has_children(std::int64_t id)

@@ -30,12 +30,17 @@ struct Name {
 // Folds a name with the platform's case mapping (CharUpperBuffW).
 Name make_name(std::u16string text);
 
+// What tells one start of the system from the next: the kernel's boot
+// identity, read once per process; empty when it cannot be read.
+const std::string& boot_identity();
+
 // What the store holds about a key itself.
 struct KeyState {
     std::int64_t id = 0;
     std::int64_t parent = 0;   // 0 for a root
     DWORD denied = 0;          // VH_KEY_DENY_READ | VH_KEY_DENY_WRITE
     std::int64_t version = 0;  // change counter of the key's subkeys and values
+    bool is_volatile = false;  // made to last until the system starts again
 };
 
 struct SubkeyRow {
@@ -130,8 +135,12 @@ public:
 
     std::optional<KeyState> key(std::int64_t id);
     std::optional<KeyState> child(const KeyState& parent, const Name& name);
-    // Creates a subkey (keeping the class text, when one is given).
-    KeyState add_child(const KeyState& parent, const Name& name, const std::u16string* class_text);
+    // Creates a subkey (keeping the class text, when one is given). A
+    // volatile one carries the boot identity it was made in (boot_identity()).
+    KeyState add_child(const KeyState& parent, const Name& name, const std::u16string* class_text,
+                       bool is_volatile = false);
+    // How many levels below its root the key is (0 for a root).
+    std::int64_t depth(std::int64_t id);
     bool has_children(std::int64_t id);
     // Removes a key that has no subkeys, with its values.
     void remove_key(const KeyState& key);
@@ -161,6 +170,8 @@ private:
     void identify();
     void make_store();
     void open_store();
+    void add_volatile_columns();
+    void remove_earlier_boots();
     void touch(std::int64_t id);
     void begin(Mode mode);
     void end(bool committed);

@@ -42,6 +42,9 @@ constexpr DWORD REG_QWORD = 11;
 constexpr DWORD ERROR_NOACCESS = 998;
 
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+// A key that lasts until the system starts again; its subkeys must be so too.
+constexpr DWORD REG_OPTION_VOLATILE = 1;
+constexpr DWORD ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 

@@ -236,7 +236,7 @@ TEST_F(BadInput, RegistryHandlerMembers)
          [] { return Args{user_root(), megabyte(u'k'), text(u"n"), number(1)}; }, win32(ERROR_INVALID_PARAMETER)},
         {"WriteRegValue: 1 MB name", u"WriteRegValue",
          [] { return Args{user_root(), text(u"Software\\Bad"), megabyte(u'n'), number(1)}; },
-         win32(ERROR_FILENAME_EXCED_RANGE)},
+         win32(ERROR_INVALID_PARAMETER)},
         {"WriteRegValue: 1 MB text", u"WriteRegValue",
          [] { return Args{user_root(), text(u"Software\\Bad"), text(u"big"), megabyte(u't')}; }, ok, true},
         {"WriteRegValue: an array", u"WriteRegValue",
