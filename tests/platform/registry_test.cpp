@@ -773,28 +773,31 @@ TEST_F(RegistryStoreTest, SideFilesSomeoneElseCouldHavePlacedAreRefused)
     }
 }
 
+// A store as the first release made it, less its version: the schema, the
+// four roots, and a key "Old" holding the text value "V" = "kept".
+constexpr const char* first_release_store = R"sql(
+    PRAGMA journal_mode = WAL;
+    CREATE TABLE keys (id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER REFERENCES keys(id),
+        name BLOB NOT NULL, folded BLOB NOT NULL, class BLOB, denied INTEGER NOT NULL DEFAULT 0,
+        version INTEGER NOT NULL DEFAULT 0, written INTEGER NOT NULL DEFAULT 0);
+    CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
+    CREATE TABLE vals (key INTEGER NOT NULL REFERENCES keys(id), folded BLOB NOT NULL, name BLOB NOT NULL,
+        seq INTEGER NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY (key, folded))
+        WITHOUT ROWID;
+    CREATE UNIQUE INDEX vals_in_order ON vals(key, seq);
+    INSERT INTO keys(id, parent, name, folded) VALUES
+        (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), x''), (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), x''),
+        (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), x''), (4, NULL, CAST('HKEY_USERS' AS BLOB), x'');
+    INSERT INTO keys(id, parent, name, folded) VALUES (5, 2, x'4f006c006400', x'004f004c0044');
+    INSERT INTO vals VALUES (5, x'0056', x'5600', 1, 1, CAST('kept' || char(0) AS BLOB));
+)sql";
+
 // A store of the first release (its schema, version 1, no application
 // identifier) is taken over as it is, with every key and value, and marked.
 TEST_F(RegistryStoreTest, AStoreOfTheFirstReleaseIsTakenOver)
 {
     const std::string file = m_dir.file("first.db");
-    run_sql(file, R"sql(
-        PRAGMA journal_mode = WAL;
-        CREATE TABLE keys (id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER REFERENCES keys(id),
-            name BLOB NOT NULL, folded BLOB NOT NULL, class BLOB, denied INTEGER NOT NULL DEFAULT 0,
-            version INTEGER NOT NULL DEFAULT 0, written INTEGER NOT NULL DEFAULT 0);
-        CREATE UNIQUE INDEX keys_by_name ON keys(parent, folded);
-        CREATE TABLE vals (key INTEGER NOT NULL REFERENCES keys(id), folded BLOB NOT NULL, name BLOB NOT NULL,
-            seq INTEGER NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY (key, folded))
-            WITHOUT ROWID;
-        CREATE UNIQUE INDEX vals_in_order ON vals(key, seq);
-        INSERT INTO keys(id, parent, name, folded) VALUES
-            (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), x''), (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), x''),
-            (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), x''), (4, NULL, CAST('HKEY_USERS' AS BLOB), x'');
-        INSERT INTO keys(id, parent, name, folded) VALUES (5, 2, x'4f006c006400', x'004f004c0044');
-        INSERT INTO vals VALUES (5, x'0056', x'5600', 1, 1, CAST('kept' || char(0) AS BLOB));
-        PRAGMA user_version = 1;
-    )sql");
+    run_sql(file, (std::string(first_release_store) + "PRAGMA user_version = 1;").c_str());
     vh::test::write_file(file + "-changes", std::string(4096, '\0'));
     // Left as a process of the first release leaves it: a log beside it, all readable by others.
     {
@@ -823,6 +826,82 @@ TEST_F(RegistryStoreTest, AStoreOfTheFirstReleaseIsTakenOver)
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
             << side;
     }
+}
+
+// A store of schema version 2 as the release before volatile keys made it:
+// opened, it gets their columns and keeps every key and value, and a
+// process of that release, which does not know the columns, can still use it.
+TEST_F(RegistryStoreTest, AVersionTwoStoreMadeBeforeVolatileKeysGetsTheirColumns)
+{
+    const std::string file = m_dir.file("second.db");
+    run_sql(file, (std::string(first_release_store) +
+                   "PRAGMA application_id = 1449677415; CREATE TABLE store (serial INTEGER NOT NULL);"
+                   "INSERT INTO store VALUES (7); PRAGMA user_version = 2;")
+                      .c_str());
+    use_store(file);
+    HKEY old = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "old", 0, KEY_READ, &old), ERROR_SUCCESS);
+    EXPECT_EQ(text_of(old, "v"), "kept");
+    RegCloseKey(old);
+    HKEY session = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Session", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              &session, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(session);
+    EXPECT_EQ(pragma(file, "PRAGMA user_version"), "2");
+    EXPECT_EQ(pragma(file, "SELECT count(*) FROM keys WHERE boot IS NOT NULL"), "1");
+    EXPECT_EQ(pragma(file, "SELECT serial FROM store"), "7");
+    // What that release's statements do still works.
+    run_sql(file, "INSERT INTO keys(parent, name, folded, class, written) VALUES (2, x'4e00', x'004e', NULL, 1);");
+    EXPECT_EQ(pragma(file, "PRAGMA integrity_check"), "ok");
+}
+
+// A volatile key made in an earlier start of the system is gone, with
+// everything below it, when a store is opened in this one; lasting keys
+// stay, and a handle to the gone key reports it removed.
+TEST_F(RegistryStoreTest, VolatileKeysEndWithTheStartOfTheSystem)
+{
+    const std::string file = m_dir.file("volatile.db");
+    use_store(file);
+    const HKEY parent = create(HKEY_CURRENT_USER, "App");
+    HKEY session = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(parent, "Session\\Inner", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              &session, nullptr),
+              ERROR_SUCCESS);
+    set_text(session, "V", "this start");
+    RegCloseKey(create(parent, "Kept"));
+    EXPECT_EQ(subkey_names(parent), (std::vector<std::string>{"Kept", "Session"}));
+
+    // The store opened anew, as a process started now opens it (the second
+    // registry state of this process); this process's handles stay.
+    const auto open_anew = [&] {
+        ASSERT_EQ(VhRegSelectState(1), ERROR_SUCCESS);
+        for (const std::string& place : {m_dir.file("elsewhere.db"), file}) {
+            use_store(place);
+            HKEY root = nullptr;
+            EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &root), ERROR_SUCCESS);
+            RegCloseKey(root);
+        }
+        ASSERT_EQ(VhRegSelectState(0), ERROR_SUCCESS);
+    };
+    // In the same start of the system, nothing changes.
+    open_anew();
+    EXPECT_EQ(text_of(session, "V"), "this start");
+
+    // As if the system had started again since the keys were made.
+    run_sql(file, "UPDATE keys SET boot = CAST('an earlier start' AS BLOB) WHERE boot IS NOT NULL;"
+                  "UPDATE store SET volatile_boot = CAST('an earlier start' AS BLOB);");
+    open_anew();
+    EXPECT_EQ(subkey_names(parent), (std::vector<std::string>{"Kept"}));
+    EXPECT_EQ(text_of(session, "V"), "<status 1018>");
+    HKEY gone = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(parent, "Session", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(pragma(file, "SELECT count(*) FROM keys WHERE boot IS NOT NULL"), "0");
+    EXPECT_EQ(pragma(file, "SELECT count(*) FROM vals"), "0");
+    EXPECT_EQ(pragma(file, "SELECT volatile_boot IS NULL FROM store"), "1");
+    EXPECT_EQ(pragma(file, "PRAGMA integrity_check"), "ok");
+    RegCloseKey(session);
+    RegCloseKey(parent);
 }
 
 }  // namespace
