@@ -8,11 +8,13 @@
 // past the size it was given (a sentinel follows the buffer), its count
 // stays below the size (size - 2 for a cut list) and a NUL ends the reply
 // within the buffer; a value that was written reads back as written, less
-// its blanks and one pair of quotes; a removed entry reads as the default;
-// and a write that fails leaves the file's bytes as they were.
+// its blanks and one pair of quotes; a removal takes what a read finds, and
+// removals repeated end with the default; and a write that fails leaves the
+// file's bytes as they were.
 //
 // Input: a flags byte (bit 0: no file), a 16-bit length and the file's
 // bytes, then requests, each an operation byte followed by its choices.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -178,17 +180,25 @@ void write_request(Input& in, const std::string& path)
     if (section.null) {
         return;  // cannot succeed; the check above covers it
     }
-    if (key.null) {
-        // The section is gone: listing its keys gives the default.
-        const std::string keys = read_back(section, key, path);
-        VH_FUZZ_CHECK(keys == "\x01missing", what + ": section still lists " + printable(keys));
+    if (key.null || value.null) {
+        // A removal takes the first section or entry of its name, and the
+        // file shrinks; removing again until a read finds nothing ends
+        // before the file's lines do.
+        const std::size_t lines = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
+        std::size_t removals = 1;
+        std::string after = vh::fuzz::read_file(path);
+        while (read_back(section, key, path) != "\x01missing") {
+            VH_FUZZ_CHECK(removals <= lines, what + ": still found after " + std::to_string(removals) + " removals");
+            VH_FUZZ_CHECK(WritePrivateProfileStringA(section.get(), key.get(), value.get(), path.c_str()),
+                          what + ": a removal again failed");
+            const std::string shorter = vh::fuzz::read_file(path);
+            VH_FUZZ_CHECK(shorter.size() < after.size(), what + ": a removal left the file as it was");
+            after = shorter;
+            ++removals;
+        }
         return;
     }
     const std::string got = read_back(section, key, path);
-    if (value.null) {
-        VH_FUZZ_CHECK(got == "\x01missing", what + ": removed entry still reads " + printable(got));
-        return;
-    }
     const std::string_view expected = unquoted(trimmed(value.seen()));
     VH_FUZZ_CHECK(got == expected, what + ": reads back " + printable(got) + ", expected " + printable(expected) +
                                        "; file " + printable(vh::fuzz::read_file(path)));

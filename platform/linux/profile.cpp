@@ -33,7 +33,10 @@
 // it is not.
 //
 // Names and values are the ANSI code page's bytes and files are bytes: no
-// text is decoded, so nothing fails on bytes that are not valid UTF-8. The
+// text is decoded, so nothing fails on bytes that are not valid UTF-8. A
+// file that starts with a UTF-16 byte-order mark is the exception: the
+// platform reads and writes it as UTF-16, so names and values are converted
+// for it, and it stays UTF-16 (never a line of single bytes in it). The
 // format and the edits are in profile_file.h; every system call that touches
 // a file goes through profile_io.h.
 #include <fcntl.h>
@@ -183,9 +186,9 @@ Snapshot read_profile(LPCSTR file_name)
     // A file read again while it is recent has mostly not changed: when its
     // bytes are still those of the kept text, that parse serves.
     SharedText parsed;
-    if (kept.text && static_cast<std::size_t>(info.st_size) == kept.text->bytes().size()) {
+    if (kept.text && static_cast<std::size_t>(info.st_size) == kept.text->file_bytes().size()) {
         bool same = false;
-        if (!io::read_matches(file.get(), kept.text->bytes(), same)) {
+        if (!io::read_matches(file.get(), kept.text->file_bytes(), same)) {
             const int error = errno;
             cache.forget(path);
             snapshot.error = vh::profile::win32_error_from_errno(error, ERROR_READ_FAULT);
@@ -236,10 +239,10 @@ Reply copy_value(std::string_view value, LPSTR buffer, DWORD size)
 // As on Windows, a list fits only with a byte to spare; otherwise its first
 // size - 2 bytes are copied (cutting the last name) and two NULs end it. An
 // empty list is a single NUL.
-Reply copy_list(const std::vector<std::string_view>& names, LPSTR buffer, DWORD size)
+Reply copy_list(const std::vector<std::string>& names, LPSTR buffer, DWORD size)
 {
     std::string list;
-    for (const std::string_view name : names) {
+    for (const std::string& name : names) {
         list.append(name);
         list.push_back('\0');
     }
@@ -261,6 +264,33 @@ Reply copy_list(const std::vector<std::string_view>& names, LPSTR buffer, DWORD 
     buffer[count + 1] = '\0';
     return {count, true};
 }
+
+// A request's name or value as the file's text holds it (converted for a
+// Unicode file), and an answer from that text as the caller receives it.
+class Converter {
+public:
+    explicit Converter(const ProfileText& text) : m_unicode(text.is_unicode()) {}
+    std::string in(std::string_view ansi) const
+    {
+        return m_unicode ? vh::profile::ansi_to_unicode_text(ansi) : std::string(ansi);
+    }
+    std::string out(std::string_view text) const
+    {
+        return m_unicode ? vh::profile::unicode_text_to_ansi(text) : std::string(text);
+    }
+    std::vector<std::string> out(const std::vector<std::string_view>& names) const
+    {
+        std::vector<std::string> converted;
+        converted.reserve(names.size());
+        for (const std::string_view name : names) {
+            converted.push_back(out(name));
+        }
+        return converted;
+    }
+
+private:
+    bool m_unicode;
+};
 
 // The default a read falls back on: "" for null, without trailing spaces.
 std::string_view default_text(LPCSTR default_value)
@@ -482,7 +512,7 @@ void update_profile(const std::string& path, bool may_create, const Edit& edit)
             remove_created.keep();
             return;
         }
-        write_version(path, link, file.get(), locked, text.bytes(), *updated);
+        write_version(path, link, file.get(), locked, text.file_bytes(), *updated);
         remove_created.keep();
         // Reads would see the new version anyway; the old text only takes room.
         cache.forget(path);
@@ -501,21 +531,25 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
             return 0;
         }
         const Snapshot file = read_profile(file_name);
+        const ProfileText& text = file.text();
+        const Converter convert(text);
         DWORD error = file.error;
         Reply reply;
         if (section == nullptr) {
-            reply = copy_list(file.text().section_names(), buffer, size);
+            reply = copy_list(convert.out(text.section_names()), buffer, size);
         } else if (key == nullptr) {
-            if (error == ERROR_SUCCESS && !file.text().has_section(section)) {
+            const std::string wanted = convert.in(section);
+            if (error == ERROR_SUCCESS && !text.has_section(wanted)) {
                 error = ERROR_FILE_NOT_FOUND;
             }
             // A section without keys (or no such section) lists nothing;
             // the default stands in for the empty list, as on Windows.
-            const std::vector<std::string_view> keys = file.text().key_names(section);
+            const std::vector<std::string> keys = convert.out(text.key_names(wanted));
             reply = keys.empty() ? copy_value(default_text(default_value), buffer, size)
                                  : copy_list(keys, buffer, size);
-        } else if (const std::optional<std::string_view> value = file.text().find_value(section, key)) {
-            reply = copy_value(vh::profile::unquote(*value), buffer, size);
+        } else if (const std::optional<std::string_view> value =
+                       text.find_value(convert.in(section), convert.in(key))) {
+            reply = copy_value(convert.out(vh::profile::unquote(*value)), buffer, size);
         } else {
             if (error == ERROR_SUCCESS) {
                 error = ERROR_FILE_NOT_FOUND;
@@ -547,19 +581,24 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
             throw_errno(ERROR_PATH_NOT_FOUND);
         }
         if (key == nullptr) {
-            update_profile(profile_path(file_name), false,
-                           [&](const ProfileText& text) { return text.without_section(section); });
+            update_profile(profile_path(file_name), false, [&](const ProfileText& text) {
+                return text.without_section(Converter(text).in(section));
+            });
         } else if (value == nullptr) {
-            update_profile(profile_path(file_name), false,
-                           [&](const ProfileText& text) { return text.without_key(section, key); });
+            update_profile(profile_path(file_name), false, [&](const ProfileText& text) {
+                const Converter convert(text);
+                return text.without_key(convert.in(section), convert.in(key));
+            });
         } else {
             // A name or value that would not read back as written is refused
             // rather than stored as something else.
             if (!vh::profile::is_writable_section(section) || !vh::profile::is_writable_entry(key, value)) {
                 throw Win32Error(ERROR_INVALID_PARAMETER);
             }
-            update_profile(profile_path(file_name), true,
-                           [&](const ProfileText& text) { return text.with_value(section, key, value); });
+            update_profile(profile_path(file_name), true, [&](const ProfileText& text) {
+                const Converter convert(text);
+                return text.with_value(convert.in(section), convert.in(key), convert.in(value));
+            });
         }
         SetLastError(ERROR_SUCCESS);
         return TRUE;

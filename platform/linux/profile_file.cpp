@@ -2,13 +2,126 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
+#include <cstring>
 #include <limits>
+#include <new>
+
+#include "platform/win32.h"
 
 namespace vh::profile {
 
 namespace {
 
 constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+constexpr std::string_view utf16le_bom = "\xFF\xFE";
+constexpr std::string_view utf16be_bom = "\xFE\xFF";
+
+// ---- The text of a Unicode file ------------------------------------------------
+//
+// UTF-16 code units become UTF-8; a surrogate that is not part of a pair
+// becomes the three bytes of its own code point, so that the units come
+// back exactly as they were.
+
+void append_code_point(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+bool is_high_surrogate(char16_t unit) noexcept
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool is_low_surrogate(char16_t unit) noexcept
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+std::string text_of_units(std::u16string_view units)
+{
+    std::string text;
+    text.reserve(units.size() + units.size() / 2);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
+            append_code_point(text, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            append_code_point(text, unit);
+        }
+    }
+    return text;
+}
+
+// The units back from such a text. Bytes that are no such sequence (never
+// made here) become U+FFFD.
+std::u16string units_of_text(std::string_view text)
+{
+    std::u16string units;
+    units.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+        const unsigned char lead = byte(i);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xC0 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 0;
+        bool whole = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            whole = (byte(i + k) & 0xC0) == 0x80;
+        }
+        if (!whole) {
+            units.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            c = (c << 6) | (byte(i + k) & 0x3F);
+        }
+        if (c >= 0x10000) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(c));
+        }
+        i += length;
+    }
+    return units;
+}
+
+std::u16string units_of_file(std::string_view bytes, bool big_endian)
+{
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        units[i] = static_cast<char16_t>(big_endian ? (first << 8) | second : (second << 8) | first);
+    }
+    return units;
+}
+
+void append_file_units(std::string& out, std::u16string_view units, bool big_endian)
+{
+    for (const char16_t unit : units) {
+        const auto high = static_cast<char>(unit >> 8);
+        const auto low = static_cast<char>(unit & 0xFF);
+        out.push_back(big_endian ? high : low);
+        out.push_back(big_endian ? low : high);
+    }
+}
 
 // True for the bytes that count as blanks around names and values: the
 // ASCII white space (tab to carriage return, space) and ^Z, the old end of
@@ -57,6 +170,42 @@ std::size_t table_size(std::size_t count) noexcept
 
 }  // namespace
 
+std::string ansi_to_unicode_text(std::string_view ansi)
+{
+    if (ansi.empty()) {
+        return {};
+    }
+    if (ansi.size() > static_cast<std::size_t>(INT_MAX)) {
+        throw std::bad_alloc();
+    }
+    const int length = static_cast<int>(ansi.size());
+    const int needed = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+    std::u16string units(static_cast<std::size_t>(std::max(needed, 0)), u'\0');
+    if (needed <= 0 || MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, units.data(), needed) != needed) {
+        throw std::bad_alloc();  // only a lack of memory stops the conversion
+    }
+    return text_of_units(units);
+}
+
+std::string unicode_text_to_ansi(std::string_view text)
+{
+    const std::u16string units = units_of_text(text);
+    if (units.empty()) {
+        return {};
+    }
+    if (units.size() > static_cast<std::size_t>(INT_MAX)) {
+        throw std::bad_alloc();
+    }
+    const int length = static_cast<int>(units.size());
+    const int needed = WideCharToMultiByte(CP_ACP, 0, units.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(std::max(needed, 0)), '\0');
+    if (needed <= 0 ||
+        WideCharToMultiByte(CP_ACP, 0, units.data(), length, ansi.data(), needed, nullptr, nullptr) != needed) {
+        throw std::bad_alloc();
+    }
+    return ansi;
+}
+
 bool same_name(std::string_view a, std::string_view b) noexcept
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -100,18 +249,31 @@ bool is_writable_entry(std::string_view key, std::string_view value) noexcept
            (trimmed_key.find(']') == std::string_view::npos && value.find(']') == std::string_view::npos);
 }
 
-ProfileText::ProfileText(std::string bytes, Lookup lookup) : m_bytes(std::move(bytes))
+ProfileText::ProfileText(std::string file_bytes, Lookup lookup)
 {
+    const std::string_view start(file_bytes);
+    if (start.starts_with(utf16le_bom) || start.starts_with(utf16be_bom)) {
+        m_encoding = start.starts_with(utf16le_bom) ? Encoding::utf16le : Encoding::utf16be;
+        m_bytes = text_of_units(units_of_file(start.substr(2), m_encoding == Encoding::utf16be));
+        m_file = std::move(file_bytes);
+    } else {
+        m_bytes = std::move(file_bytes);
+    }
     // Counting the lines first spares a large file the copies of a growing
     // vector, which cost more than the parse itself.
     m_lines.reserve(static_cast<std::size_t>(std::count(m_bytes.begin(), m_bytes.end(), '\n')) + 1);
     std::size_t begin = std::string_view(m_bytes).starts_with(utf8_bom) ? utf8_bom.size() : 0;
     while (begin < m_bytes.size()) {
         const std::size_t newline = m_bytes.find('\n', begin);
-        const std::size_t next = newline == std::string::npos ? m_bytes.size() : newline + 1;
         std::size_t end = newline == std::string::npos ? m_bytes.size() : newline;
-        if (end > begin && newline != std::string::npos && m_bytes[end - 1] == '\r') {
-            --end;
+        std::size_t next = newline == std::string::npos ? m_bytes.size() : newline + 1;
+        // A CR ends the line too: with the LF after it, or alone.
+        if (const void* cr = std::memchr(m_bytes.data() + begin, '\r', end - begin); cr != nullptr) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - m_bytes.data());
+            if (at + 1 != end || newline == std::string::npos) {
+                next = at + 1;
+            }
+            end = at;
         }
         parse_line(begin, end, next);
         begin = next;
@@ -126,7 +288,7 @@ ProfileText::ProfileText(std::string bytes, Lookup lookup) : m_bytes(std::move(b
 
 std::size_t ProfileText::footprint() const noexcept
 {
-    return sizeof(*this) + m_bytes.capacity() + m_lines.capacity() * sizeof(Line) +
+    return sizeof(*this) + m_file.capacity() + m_bytes.capacity() + m_lines.capacity() * sizeof(Line) +
            m_sections.capacity() * sizeof(Section) +
            (m_section_slots.capacity() + m_entry_slots.capacity()) * sizeof(std::uint32_t);
 }
@@ -248,11 +410,11 @@ bool ProfileText::is_listed_key(const Line& line) const
 // The line break that new lines get: the file's first one, else CR LF.
 std::string_view ProfileText::line_break() const noexcept
 {
-    const std::size_t newline = m_bytes.find('\n');
-    if (newline != std::string::npos && (newline == 0 || m_bytes[newline - 1] != '\r')) {
-        return "\n";
+    const std::size_t first = m_bytes.find_first_of("\r\n");
+    if (first == std::string::npos || m_bytes.compare(first, 2, "\r\n") == 0) {
+        return "\r\n";
     }
-    return "\r\n";
+    return m_bytes[first] == '\r' ? "\r" : "\n";
 }
 
 // The first entry of that key (trimmed) in a section: from the table of an
@@ -330,53 +492,40 @@ std::optional<std::string> ProfileText::with_value(std::string_view section, std
     std::string new_line = std::string(key_name) + "=" + std::string(value);
     const Section* found = first_section(section);
     if (found == nullptr) {
-        return appended_section(trim_blanks(section), new_line);
+        return encoded(appended_section(trim_blanks(section), new_line));
     }
     std::size_t last_key = found->header;
     for (std::size_t i = found->header + 1; i < found->end; ++i) {
         const Line& line = m_lines[i];
         if (line.kind == Kind::entry && same_name(text(line.name), key_name)) {
             std::string updated = replaced_value(line, value);
-            return updated == m_bytes ? std::nullopt : std::optional<std::string>(std::move(updated));
+            return updated == m_bytes ? std::nullopt : std::optional<std::string>(encoded(std::move(updated)));
         }
         if (is_listed_key(line)) {
             last_key = i;
         }
     }
-    return inserted_after(m_lines[last_key], new_line);
+    return encoded(inserted_after(m_lines[last_key], new_line));
 }
 
 std::optional<std::string> ProfileText::without_key(std::string_view section, std::string_view key) const
 {
-    const std::string_view section_name = trim_blanks(section);
-    const std::string_view key_name = trim_blanks(key);
-    std::vector<Cut> cuts;
-    for (const Section& candidate : m_sections) {
-        if (!same_name(text(candidate.name), section_name)) {
-            continue;
-        }
-        for (std::size_t i = candidate.header + 1; i < candidate.end; ++i) {
-            const Line& line = m_lines[i];
-            if (line.kind == Kind::entry && same_name(text(line.name), key_name)) {
-                cuts.push_back({line.begin, line.next});
-            }
-        }
+    const Section* found = first_section(section);
+    const Line* line = found == nullptr ? nullptr : first_entry(*found, trim_blanks(key));
+    if (line == nullptr) {
+        return std::nullopt;
     }
-    return without(cuts);
+    return without({line->begin, line->next});
 }
 
 std::optional<std::string> ProfileText::without_section(std::string_view section) const
 {
-    const std::string_view section_name = trim_blanks(section);
-    std::vector<Cut> cuts;
-    for (const Section& candidate : m_sections) {
-        if (same_name(text(candidate.name), section_name)) {
-            const std::size_t end =
-                candidate.end < m_lines.size() ? m_lines[candidate.end].begin : m_bytes.size();
-            cuts.push_back({m_lines[candidate.header].begin, end});
-        }
+    const Section* found = first_section(section);
+    if (found == nullptr) {
+        return std::nullopt;
     }
-    return without(cuts);
+    const std::size_t end = found->end < m_lines.size() ? m_lines[found->end].begin : m_bytes.size();
+    return without({m_lines[found->header].begin, end});
 }
 
 // The bytes with the line's value replaced; the line keeps its indentation,
@@ -424,20 +573,32 @@ std::string ProfileText::appended_section(std::string_view section, std::string_
     return out;
 }
 
-// The bytes without the given runs (in file order, not overlapping).
-std::optional<std::string> ProfileText::without(const std::vector<Cut>& cuts) const
+// The file's bytes without the given run of the text.
+std::optional<std::string> ProfileText::without(Cut cut) const
 {
-    if (cuts.empty()) {
-        return std::nullopt;
-    }
     std::string out;
-    out.reserve(m_bytes.size());
-    std::size_t kept_from = 0;
-    for (const Cut& cut : cuts) {
-        out.append(m_bytes, kept_from, cut.begin - kept_from);
-        kept_from = cut.end;
+    out.reserve(m_bytes.size() - (cut.end - cut.begin));
+    out.append(m_bytes, 0, cut.begin);
+    out.append(m_bytes, cut.end);
+    return encoded(std::move(out));
+}
+
+// A new text as the file's bytes: itself for an ANSI file; for a Unicode
+// file its UTF-16 after the byte-order mark, and the odd last byte the file
+// had.
+std::string ProfileText::encoded(std::string text) const
+{
+    if (m_encoding == Encoding::ansi) {
+        return text;
     }
-    out.append(m_bytes, kept_from);
+    const bool big_endian = m_encoding == Encoding::utf16be;
+    const std::u16string units = units_of_text(text);
+    std::string out(big_endian ? utf16be_bom : utf16le_bom);
+    out.reserve(2 + 2 * units.size() + 1);
+    append_file_units(out, units, big_endian);
+    if (m_file.size() % 2 != 0) {
+        out.push_back(m_file.back());
+    }
     return out;
 }
 

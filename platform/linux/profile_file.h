@@ -1,7 +1,8 @@
 // The text of one profile (INI) file: parsed once, then queried or edited.
 //
-// A profile file is a sequence of lines, each ended by "\n" or "\r\n" (the
-// last one perhaps by the end of the file). Blanks (spaces, tabs and the
+// A profile file is a sequence of lines, each ended by "\r\n", "\n" or a
+// "\r" alone, as the platform reads them (the last one perhaps by the end
+// of the file). Blanks (spaces, tabs and the
 // other ASCII white-space bytes) around a line, a name or a value mean
 // nothing. Within that:
 //  - a line starting with "[" that holds a "]" opens a section, named by the
@@ -14,13 +15,24 @@
 //    kept and means nothing.
 // Names match without regard to ASCII case. When a name occurs twice, reads
 // see the first: the first section of that name, the first entry of that
-// key in it. A UTF-8 byte-order mark at the start of the file belongs to no
-// line.
+// key in it; and so do removals, as on the platform, which documents that
+// only the first is removed (a caller that wants every copy gone removes
+// until a read gives the default). A UTF-8 byte-order mark at the start of
+// the file belongs to no line.
 //
-// The text is the file's bytes; nothing assumes a character encoding. An
-// edit splices whole lines into or out of those bytes, so a rewritten file
-// differs only in the lines the edit concerns: comments, blank lines,
-// unknown lines, line breaks and the byte-order mark stay byte for byte.
+// A file that starts with a UTF-16 byte-order mark (FF FE, or FE FF for the
+// big-endian order) is a Unicode file, which the platform reads and writes
+// as UTF-16. Its text is kept as UTF-8 (a lone surrogate as the three bytes
+// of its code point, so that nothing is lost), names and values given in
+// the ANSI code page are converted to that text and answers back from it,
+// and every version written is UTF-16 in the file's byte order, with its
+// byte-order mark. A last odd byte stays the file's last byte.
+//
+// Otherwise the text is the file's bytes; nothing assumes a character
+// encoding. An edit splices whole lines into or out of the text, so a
+// rewritten file differs only in the lines the edit concerns: comments,
+// blank lines, unknown lines, line breaks and the byte-order mark stay byte
+// for byte.
 //
 // A ProfileText never changes after it is built, so a parsed file can be
 // kept and shared (a cache keyed by the file's identity needs nothing more).
@@ -53,8 +65,16 @@ bool is_writable_section(std::string_view section) noexcept;
 // would open a section.
 bool is_writable_entry(std::string_view key, std::string_view value) noexcept;
 
+// Text in the ANSI code page as a Unicode file's text holds it, and back
+// (see the top of the file); throw std::bad_alloc.
+std::string ansi_to_unicode_text(std::string_view ansi);
+std::string unicode_text_to_ansi(std::string_view text);
+
 class ProfileText {
 public:
+    // How the file holds its text.
+    enum class Encoding { ansi, utf16le, utf16be };
+
     // How reads find a section or an entry: by going through the lines,
     // which costs nothing to set up and suits a text parsed for one edit;
     // or through hash tables of the names, built with the text, which suits
@@ -62,9 +82,15 @@ public:
     enum class Lookup { scan, indexed };
 
     ProfileText() = default;
-    explicit ProfileText(std::string bytes, Lookup lookup = Lookup::scan);
+    explicit ProfileText(std::string file_bytes, Lookup lookup = Lookup::scan);
 
-    const std::string& bytes() const noexcept { return m_bytes; }
+    // The file's bytes, as they were read.
+    const std::string& file_bytes() const noexcept { return m_encoding == Encoding::ansi ? m_bytes : m_file; }
+    Encoding encoding() const noexcept { return m_encoding; }
+    // True for a UTF-16 file: names, keys and values of requests are given
+    // to it through ansi_to_unicode_text and come back through
+    // unicode_text_to_ansi.
+    bool is_unicode() const noexcept { return m_encoding != Encoding::ansi; }
     // About the memory the text holds, for the budget of a cache.
     std::size_t footprint() const noexcept;
 
@@ -80,8 +106,8 @@ public:
     // included; comments and empty keys are left out.
     std::vector<std::string_view> key_names(std::string_view section) const;
 
-    // Edits. Each returns the file's new bytes, or nothing when the file
-    // would not change.
+    // Edits. Each returns the file's new bytes (in the file's encoding), or
+    // nothing when the file would not change.
     //
     // with_value replaces the value of the entry a read finds, keeping the
     // line up to its value. A new entry goes after the last key of the first
@@ -89,9 +115,9 @@ public:
     // section goes at the end of the file.
     std::optional<std::string> with_value(std::string_view section, std::string_view key,
                                           std::string_view value) const;
-    // Removes every entry of that key from every section of that name.
+    // Removes the entry of that key that a read finds.
     std::optional<std::string> without_key(std::string_view section, std::string_view key) const;
-    // Removes every section of that name: its header and all its lines.
+    // Removes the first section of that name: its header and all its lines.
     std::optional<std::string> without_section(std::string_view section) const;
 
 private:
@@ -131,9 +157,12 @@ private:
     std::string replaced_value(const Line& line, std::string_view value) const;
     std::string inserted_after(const Line& line, std::string_view new_line) const;
     std::string appended_section(std::string_view section, std::string_view new_line) const;
-    std::optional<std::string> without(const std::vector<Cut>& cuts) const;
+    std::optional<std::string> without(Cut cut) const;
+    std::string encoded(std::string text) const;
 
-    std::string m_bytes;
+    Encoding m_encoding = Encoding::ansi;
+    std::string m_file;   // a Unicode file's bytes (an ANSI file's are m_bytes)
+    std::string m_bytes;  // the text parsed
     std::vector<Line> m_lines;
     std::vector<Section> m_sections;
     // The tables of an indexed text (empty otherwise): open addressing with

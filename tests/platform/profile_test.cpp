@@ -262,19 +262,22 @@ TEST(ProfileWrite, KeepsByteOrderMarkAndEndsTheLastLine)
     check_reads(bom.c_str(), {{"S", "K", "", big, 1, "v\0"sv, ERROR_SUCCESS}});
 }
 
-// A write changes the entry that reads find; removal takes every entry or
-// section of that name, so that nothing of that name remains to be read.
+// A write changes the entry that reads find, and a removal removes it: the
+// first of its name, as on the platform. What a read finds next is the next
+// copy, until the last is gone.
 TEST(ProfileWrite, Duplicates)
 {
     TempDir dir;
     const std::string dup = dir.file("dup.ini");
     write_file(dup, "[d]\r\nk=1\r\nk=2\r\n[D]\r\nk=3\r\n[e]\r\n");
-    const std::initializer_list<WriteRow> rows = {
-        {"d", "k", "9", "[d]\r\nk=9\r\nk=2\r\n[D]\r\nk=3\r\n[e]\r\n"sv},
-        {"d", "k", nullptr, "[d]\r\n[D]\r\n[e]\r\n"sv},
-        {"D", nullptr, nullptr, "[e]\r\n"sv},
-    };
-    check_writes(dup, rows);
+    check_writes(dup, {{"d", "k", "9", "[d]\r\nk=9\r\nk=2\r\n[D]\r\nk=3\r\n[e]\r\n"sv},
+                       {"d", "k", nullptr, "[d]\r\nk=2\r\n[D]\r\nk=3\r\n[e]\r\n"sv}});
+    check_reads(dup.c_str(), {{"d", "k", "", big, 1, "2\0"sv, ERROR_SUCCESS}});
+    check_writes(dup, {{"d", "k", nullptr, "[d]\r\n[D]\r\nk=3\r\n[e]\r\n"sv}});
+    // The key of the second section of the name is not the one reads find.
+    check_reads(dup.c_str(), {{"d", "k", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND}});
+    check_writes(dup, {{"D", nullptr, nullptr, "[D]\r\nk=3\r\n[e]\r\n"sv},
+                       {"D", nullptr, nullptr, "[e]\r\n"sv}});
 }
 
 TEST(ProfileWrite, RefusesWhatWouldNotReadBack)
