@@ -751,6 +751,335 @@ void unnamed_value_rows(Runner& runner, HKEY base)
     }
 }
 
+// ---- Strings given without their terminator ---------------------------------------------
+
+// Wine's string-termination test, which passes on Windows: a string whose
+// size leaves out its terminator is stored with it when a zero follows the
+// bytes given ("FullString" set with size 10 reads back with size 11), and as
+// given when none follows (size 9: nine bytes, no terminator). Other types
+// are stored as given.
+void termination_rows(Runner& runner, HKEY base)
+{
+    const Scratch scratch(base, "Termination");
+    const HKEY top = scratch.get();
+    struct TerminationRow {
+        const char* what;
+        DWORD type;
+        std::string_view buffer;  // what the caller's memory holds
+        DWORD size;               // the size given
+        DWORD stored_size;
+        std::string_view stored;
+    };
+    const TerminationRow rows[] = {
+        {"REG_SZ one byte short, a zero after", REG_SZ, "FullString\0"sv, 10, 11, "FullString\0"sv},
+        {"REG_SZ two bytes short", REG_SZ, "FullString\0"sv, 9, 9, "FullStrin"sv},
+        {"REG_SZ of one character", REG_SZ, "a\0"sv, 1, 2, "a\0"sv},
+        {"REG_EXPAND_SZ one byte short", REG_EXPAND_SZ, "%PATH%\0"sv, 6, 7, "%PATH%\0"sv},
+        {"REG_MULTI_SZ one byte short", REG_MULTI_SZ, "a\0bc\0"sv, 4, 5, "a\0bc\0"sv},
+        {"REG_BINARY with a zero after", REG_BINARY, "ab\0"sv, 2, 2, "ab"sv},
+    };
+    for (const TerminationRow& row : rows) {
+        Row check(runner, std::string("RegSetValueExA ") + row.what);
+        check.number("set", RegSetValueExA(top, "v", 0, row.type, reinterpret_cast<const BYTE*>(row.buffer.data()),
+                                           row.size),
+                     ERROR_SUCCESS);
+        DWORD size = 0;
+        check.number("size asked", RegQueryValueExA(top, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+        check.number("size", size, row.stored_size);
+        Buffer exact(row.stored_size);
+        size = row.stored_size;
+        check.number("read", RegQueryValueExA(top, "v", nullptr, nullptr, exact.data(), &size), ERROR_SUCCESS);
+        check.bytes("data", exact.contents(), exact.after(row.stored));
+        if (row.stored_size > row.size) {
+            // The size the caller gave no longer holds the value.
+            Buffer given(row.size);
+            size = row.size;
+            check.number("read into the size given", RegQueryValueExA(top, "v", nullptr, nullptr, given.data(), &size),
+                         ERROR_MORE_DATA);
+            check.number("size needed", size, row.stored_size);
+        }
+    }
+}
+
+// ---- Volatile keys -----------------------------------------------------------------------
+
+// REG_OPTION_VOLATILE: the key lasts until the system starts again (the
+// native store tests show it gone then); a key below it must be volatile
+// too (ERROR_CHILD_MUST_BE_VOLATILE), as Wine's test of volatile keys
+// asserts and Windows passes.
+void volatile_rows(Runner& runner, HKEY base)
+{
+    const Scratch scratch(base, "Volatile");
+    const HKEY top = scratch.get();
+    HKEY vol = nullptr;
+    {
+        Row check(runner, "RegCreateKeyExA REG_OPTION_VOLATILE");
+        DWORD disposition = no_type;
+        check.number("status",
+                     RegCreateKeyExA(top, "Vol", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &vol,
+                                     &disposition),
+                     ERROR_SUCCESS);
+        check.number("disposition", disposition, REG_CREATED_NEW_KEY);
+    }
+    {
+        Row check(runner, "a lasting key below a volatile one is refused");
+        HKEY key = nullptr;
+        check.number("below the handle",
+                     RegCreateKeyExA(vol, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_CHILD_MUST_BE_VOLATILE);
+        check.number("by a path through it",
+                     RegCreateKeyExA(top, "Vol\\A\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_CHILD_MUST_BE_VOLATILE);
+        check.bytes("nothing was made", subkey_names(vol), "");
+    }
+    {
+        Row check(runner, "a volatile key below a volatile one, then opened by a lasting request");
+        HKEY key = nullptr;
+        check.number("volatile",
+                     RegCreateKeyExA(vol, "Sub", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                     nullptr),
+                     ERROR_SUCCESS);
+        RegCloseKey(key);
+        DWORD disposition = no_type;
+        check.number("existing",
+                     RegCreateKeyExA(vol, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+                     ERROR_SUCCESS);
+        check.number("disposition", disposition, REG_OPENED_EXISTING_KEY);
+        RegCloseKey(key);
+    }
+    {
+        Row check(runner, "every key a volatile request makes is volatile");
+        HKEY key = nullptr;
+        check.number("two levels",
+                     RegCreateKeyExA(top, "L1\\L2", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                     nullptr),
+                     ERROR_SUCCESS);
+        RegCloseKey(key);
+        check.number("a lasting key below the first",
+                     RegCreateKeyExA(top, "L1\\L3", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_CHILD_MUST_BE_VOLATILE);
+        check.bytes("listed like any other", subkey_names(top), "L1|Vol");
+    }
+    RegCloseKey(vol);
+}
+
+// ---- Depth -------------------------------------------------------------------------------
+
+constexpr const char* wine_deep_tree =
+    "Wine creates keys deeper than 512 levels below their root; the documentation (registry element size "
+    "limits): a registry tree can be 512 levels deep";
+
+// The documented limit: a tree 512 levels deep. The chain is made one level
+// a call, so that no path is long.
+void depth_rows(Runner& runner, HKEY base)
+{
+    const Scratch scratch(base, "Deep");  // three levels below HKEY_CURRENT_USER
+    HKEY key = nullptr;
+    RegOpenKeyExA(scratch.get(), "", 0, KEY_ALL_ACCESS, &key);
+    HKEY level_510 = nullptr;
+    {
+        Row check(runner, "a tree 512 levels deep");
+        int refused = 0;
+        for (int level = 4; level <= 512; ++level) {
+            HKEY next = nullptr;
+            if (RegCreateKeyExA(key, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr) != ERROR_SUCCESS) {
+                ++refused;
+                break;
+            }
+            if (level == 510) {
+                RegOpenKeyExA(next, "", 0, KEY_ALL_ACCESS, &level_510);
+            }
+            RegCloseKey(key);
+            key = next;
+        }
+        check.number("levels refused", refused, 0);
+    }
+    {
+        Row check(runner, "a key 513 levels deep is refused", wine_deep_tree);
+        HKEY deeper = nullptr;
+        const LSTATUS status = RegCreateKeyExA(key, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr);
+        check.number("status", status, ERROR_INVALID_PARAMETER);
+        if (status == ERROR_SUCCESS) {
+            RegCloseKey(deeper);
+        }
+        // Three levels at once from level 510: nothing of them is made.
+        const LSTATUS three =
+            RegCreateKeyExA(level_510, "a\\b\\c", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr);
+        check.number("three levels at once", three, ERROR_INVALID_PARAMETER);
+        if (three == ERROR_SUCCESS) {
+            RegCloseKey(deeper);
+        }
+        check.bytes("nothing made at level 511", subkey_names(level_510), "d");
+    }
+    RegCloseKey(level_510);
+    RegCloseKey(key);
+}
+
+// ---- What the documentation leaves open ------------------------------------------------
+//
+// Each row says what decided it: an assertion of Wine's conformance tests
+// (dlls/advapi32/tests/registry.c, dlls/ntdll/tests/reg.c), which pass on
+// Windows, or, where they are silent, the stand-in's own choice, kept.
+
+void open_point_rows(Runner& runner, HKEY base)
+{
+    const Scratch scratch(base, "Open points");
+    const HKEY top = scratch.get();
+    HKEY writer = nullptr;
+    RegOpenKeyExA(top, "", 0, KEY_SET_VALUE, &writer);
+    {
+        Row check(runner, "RegQueryValueExA of a missing value leaves the type variable",
+                  StandInChoice{"Wine sets the type variable to 0 on a failing RegQueryValueExA; its tests look only "
+                                "at the size after a failure (test_query_value_ex), and the stand-in leaves both"});
+        Buffer data(8);
+        DWORD type = no_type;
+        DWORD size = 8;
+        check.number("status", RegQueryValueExA(top, "missing", nullptr, &type, data.data(), &size),
+                     ERROR_FILE_NOT_FOUND);
+        check.number("type", type, no_type);
+        check.number("size", size, 8);
+    }
+    {
+        // Rights are checked before the value is looked for: status 5 (Wine's
+        // test of a handle opened without KEY_QUERY_VALUE).
+        Row check(runner, "RegQueryValueExA of a missing value through a handle that may not query");
+        DWORD size = 8;
+        check.number("status", RegQueryValueExA(writer, "missing", nullptr, nullptr, nullptr, &size),
+                     ERROR_ACCESS_DENIED);
+    }
+    {
+        Row check(runner, "RegQueryValueExA refused: the size variable stays",
+                  StandInChoice{"Wine sets the size to 0 on a refused RegQueryValueExA without a buffer; its tests "
+                                "are silent, and the stand-in leaves the caller's variables"});
+        DWORD type = no_type;
+        DWORD size = 8;
+        RegQueryValueExA(writer, "missing", nullptr, &type, nullptr, &size);
+        check.number("type", type, no_type);
+        check.number("size", size, 8);
+    }
+    {
+        // Wine's test_deleted_key: ERROR_KEY_DELETED whatever the value.
+        Row check(runner, "RegQueryValueExA of a missing value of a removed key");
+        HKEY doomed = create(top, "Doomed");
+        RegDeleteKeyA(top, "Doomed");
+        DWORD size = 8;
+        Buffer data(8);
+        check.number("status", RegQueryValueExA(doomed, "missing", nullptr, nullptr, data.data(), &size),
+                     ERROR_KEY_DELETED);
+        {
+            Row order(runner, "a removed key and a path starting with a backslash: the path is checked first",
+                      StandInChoice{"the stand-in refuses the path (ERROR_BAD_PATHNAME) before it looks at the "
+                                    "handle; Wine gives ERROR_KEY_DELETED (its tests are silent)"});
+            HKEY key = no_key;
+            order.number("RegOpenKeyExA", RegOpenKeyExA(doomed, "\\x", 0, KEY_READ, &key), ERROR_BAD_PATHNAME);
+            order.number("RegCreateKeyExA",
+                         RegCreateKeyExA(doomed, "\\x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                         ERROR_BAD_PATHNAME);
+            order.number("RegDeleteKeyA", RegDeleteKeyA(doomed, "\\x"), ERROR_BAD_PATHNAME);
+        }
+        RegCloseKey(doomed);
+    }
+    {
+        Row check(runner, "a failing RegCreateKeyExA leaves the handle variable",
+                  StandInChoice{"Wine sets the handle variable to null when RegCreateKeyExA fails; its tests check "
+                                "that only of RegOpenKeyExA (which the stand-in does too)"});
+        HKEY key = no_key;
+        check.number("status", RegCreateKeyExA(top, "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_BAD_PATHNAME);
+        check.that("the handle variable as it was", key == no_key);
+    }
+    {
+        Row check(runner, "RegSetValueExA of no data with a size, on a null handle: the data is checked first",
+                  StandInChoice{"the stand-in answers ERROR_NOACCESS before it looks at the handle; Wine gives "
+                                "ERROR_INVALID_HANDLE (its tests give no data with a size only on a valid handle)"});
+        check.number("status", RegSetValueExA(nullptr, "v", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
+    }
+    {
+        // Value names hold at most 16,383 characters (the documentation);
+        // past that NtSetValueKey gives STATUS_INVALID_PARAMETER on Windows
+        // (Wine's test_long_value_name in dlls/ntdll/tests/reg.c), and a
+        // query or removal of such a name finds nothing.
+        Row check(runner, "value names of 16,383 and 16,384 characters");
+        const std::string longest(16383, 'n');
+        const std::string too_long(16384, 'n');
+        check.number("set 16,383", RegSetValueExA(top, longest.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+                     ERROR_SUCCESS);
+        check.number("set 16,384",
+                     RegSetValueExA(top, too_long.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+                     ERROR_INVALID_PARAMETER);
+        DWORD size = 0;
+        check.number("query 16,384", RegQueryValueExA(top, too_long.c_str(), nullptr, nullptr, nullptr, &size),
+                     ERROR_FILE_NOT_FOUND);
+        check.number("delete 16,384", RegDeleteValueA(top, too_long.c_str()), ERROR_FILE_NOT_FOUND);
+        RegDeleteValueA(top, longest.c_str());
+    }
+    {
+        // Reserved arguments: the documentation says they must be zero.
+        // RegCreateKeyExA's Reserved: Wine refuses it too.
+        Row check(runner, "RegCreateKeyExA with Reserved 1");
+        HKEY key = no_key;
+        check.number("status", RegCreateKeyExA(top, "r", 1, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_INVALID_PARAMETER);
+    }
+    {
+        Row check(runner, "reserved and undocumented argument values are refused",
+                  StandInChoice{"the stand-in refuses ulOptions 1, RegSetValueExA's Reserved 1 and create options "
+                                "0x100 (ERROR_INVALID_PARAMETER: the documentation says reserved values are zero); "
+                                "Wine accepts them, and its tests are silent"});
+        HKEY key = nullptr;
+        check.number("RegOpenKeyExA ulOptions 1", RegOpenKeyExA(top, "", 1, KEY_READ, &key), ERROR_INVALID_PARAMETER);
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+        key = nullptr;
+        check.number("RegCreateKeyExA options 0x100",
+                     RegCreateKeyExA(top, "o", 0, nullptr, 0x100, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_INVALID_PARAMETER);
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+        check.number("RegSetValueExA Reserved 1",
+                     RegSetValueExA(top, "r", 1, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+                     ERROR_INVALID_PARAMETER);
+    }
+    {
+        Row check(runner, "a key path of 300 characters",
+                  StandInChoice{"the stand-in takes paths of any length, each key name at most 255 characters; "
+                                "Wine refuses paths over 260 characters with ERROR_MORE_DATA (its ANSI functions "
+                                "convert them into a buffer of that size; its tests are silent)"});
+        std::string path;
+        for (int i = 0; i < 30; ++i) {
+            path += "abcdefghi\\";
+        }
+        HKEY key = nullptr;
+        check.number("RegOpenKeyExA", RegOpenKeyExA(top, path.c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        check.number("RegCreateKeyExA",
+                     RegCreateKeyExA(top, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                     ERROR_SUCCESS);
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+    }
+    {
+        Row check(runner, "RegEnumValueA whose name does not fit copies no data",
+                  StandInChoice{"the stand-in copies no data when the name does not fit; Wine copies the data that "
+                                "fits (Wine's test allows both, as Windows versions differ)"});
+        const HKEY one = create(top, "One value");
+        set_text(one, "Test", "foobar");
+        Buffer name(3);
+        Buffer data(16);
+        DWORD name_length = 3;
+        DWORD data_length = 16;
+        DWORD type = no_type;
+        check.number("status", RegEnumValueA(one, 0, name.text(), &name_length, nullptr, &type, data.data(), &data_length),
+                     ERROR_MORE_DATA);
+        RegCloseKey(one);
+        check.number("data length", data_length, 7);
+        check.bytes("data", data.contents(), data.after(""sv));
+    }
+    RegCloseKey(writer);
+}
+
 }  // namespace
 
 void run_registry_rows(Runner& runner)
@@ -780,6 +1109,10 @@ void run_registry_rows(Runner& runner)
     query_rows(runner, base);
     set_rows(runner, base);
     unnamed_value_rows(runner, base);
+    termination_rows(runner, base);
+    volatile_rows(runner, base);
+    depth_rows(runner, base);
+    open_point_rows(runner, base);
 
     delete_tree(base);
     RegCloseKey(base);

@@ -11,7 +11,7 @@ void Runner::begin_group(std::string name)
     m_groups.push_back(Group{std::move(name), 0});
 }
 
-void Runner::report(const std::string& row, const char* wine_difference,
+void Runner::report(const std::string& row, const char* wine_difference, bool choice,
                     const std::vector<std::string>& mismatches)
 {
     const std::string group = m_groups.empty() ? std::string("rows") : m_groups.back().name;
@@ -20,6 +20,7 @@ void Runner::report(const std::string& row, const char* wine_difference,
     }
     if (wine_difference != nullptr) {
         ++m_marked;
+        m_choices += choice ? 1 : 0;
     }
     const bool passed = mismatches.empty();
     if (wine_difference != nullptr && m_on_wine) {
@@ -30,7 +31,8 @@ void Runner::report(const std::string& row, const char* wine_difference,
                         wine_difference);
         } else {
             ++m_known;
-            std::printf("known difference: %s: %s\n    (%s)\n", group.c_str(), row.c_str(), wine_difference);
+            std::printf("known difference%s: %s: %s\n    (%s)\n", choice ? " (the stand-in's choice)" : "",
+                        group.c_str(), row.c_str(), wine_difference);
             for (const std::string& mismatch : mismatches) {
                 std::printf("    %s\n", mismatch.c_str());
             }
@@ -54,7 +56,8 @@ int Runner::finish()
     for (const Group& group : m_groups) {
         counts += (counts.empty() ? "" : ", ") + group.name + " " + std::to_string(group.rows);
     }
-    std::printf("rows: %s; %d marked as differences of Wine's\n", counts.c_str(), m_marked);
+    std::printf("rows: %s; %d marked as differences of Wine's, %d as the stand-in's own choices\n",
+                counts.c_str(), m_marked - m_choices, m_choices);
     if (m_on_wine) {
         std::printf("known differences: %d failed as marked, %d marked rows passed\n", m_known, m_stale);
     }
@@ -69,9 +72,14 @@ Row::Row(Runner& runner, std::string name, const char* wine_difference)
 {
 }
 
+Row::Row(Runner& runner, std::string name, StandInChoice choice)
+    : m_runner(runner), m_name(std::move(name)), m_wine_difference(choice.reason), m_choice(true)
+{
+}
+
 Row::~Row()
 {
-    m_runner.report(m_name, m_wine_difference, m_mismatches);
+    m_runner.report(m_name, m_wine_difference, m_choice, m_mismatches);
 }
 
 void Row::number(std::string_view what, long long got, long long want)

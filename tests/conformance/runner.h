@@ -7,10 +7,13 @@
 // once, as passed or failed.
 //
 // A row may carry a known difference of Wine's: the reason Wine does not do
-// what the platform documents. Under Wine such a row is run and reported,
-// but its failure does not fail the run, and a marked row that passes is
-// reported too, so that a mark that has gone stale shows. Everywhere else
-// (the stand-ins, Windows itself) a marked row must pass like any other.
+// what the platform documents. Or it may state a choice of the stand-in's
+// where neither the documentation nor Wine's conformance tests (which pass
+// on Windows) say what the platform does, and Wine does otherwise. Under
+// Wine such a row is run and reported, but its failure does not fail the
+// run, and a marked row that passes is reported too, so that a mark that has
+// gone stale shows. Everywhere else (the stand-ins, Windows itself) a marked
+// row must pass like any other.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +37,11 @@ void use_private_registry(const std::filesystem::path& directory);
 
 // ---- Running rows ------------------------------------------------------------------------
 
+// The mark of a row that states a choice of the stand-in's (see above).
+struct StandInChoice {
+    const char* reason;
+};
+
 class Runner {
 public:
     explicit Runner(bool on_wine) : m_on_wine(on_wine) {}
@@ -41,7 +49,7 @@ public:
     // Starts a group of rows (profile, registry, files, code page).
     void begin_group(std::string name);
     // Counts one row: it passed when there were no mismatches.
-    void report(const std::string& row, const char* wine_difference,
+    void report(const std::string& row, const char* wine_difference, bool choice,
                 const std::vector<std::string>& mismatches);
     // Prints the counts and returns the process's exit code.
     int finish();
@@ -59,6 +67,7 @@ private:
     int m_known = 0;  // marked rows that failed on Wine
     int m_stale = 0;  // marked rows that passed on Wine
     int m_marked = 0;
+    int m_choices = 0;  // of those, the stand-in's choices
 };
 
 // One row: collects the mismatches of its checks and reports them to the
@@ -66,6 +75,7 @@ private:
 class Row {
 public:
     Row(Runner& runner, std::string name, const char* wine_difference = nullptr);
+    Row(Runner& runner, std::string name, StandInChoice choice);
     ~Row();
     Row(const Row&) = delete;
     Row& operator=(const Row&) = delete;
@@ -80,6 +90,7 @@ private:
     Runner& m_runner;
     std::string m_name;
     const char* m_wine_difference;
+    bool m_choice = false;
     std::vector<std::string> m_mismatches;
 };
 
