@@ -527,13 +527,15 @@ std::vector<Case> Workloads::cases()
                            {}});
     }
     // The platform takes key paths of at most 255 characters and trees of at
-    // most 512 levels: a chain of 100 keys is the deepest both systems take.
+    // most 512 levels: a chain of 100 keys is the deepest both systems take,
+    // and one of 500 (below a key two levels deep) the deepest the stand-in
+    // takes; wide trees go further.
     const std::string too_deep =
         "a chain this deep has paths over the platform's 255 characters, which Wine's ANSI registry "
         "functions refuse (ERROR_MORE_DATA)";
-    for (const std::int64_t keys : {100, 1000, 10000}) {
+    for (const std::int64_t keys : {100, 500, 1000, 10000}) {
         for (const bool deep : {false, true}) {
-            if (keys == 100 && !deep) {
+            if (deep != (keys <= 500)) {
                 continue;
             }
             const std::string shape = deep ? "deep" : "wide";

@@ -68,6 +68,25 @@ std::string text_of_units(std::u16string_view units)
     return text;
 }
 
+// How many bytes a UTF-8 sequence with this first byte has; 0 for a byte
+// that cannot start one.
+std::size_t sequence_length(unsigned char lead) noexcept
+{
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead < 0xC0) {
+        return 0;
+    }
+    if (lead < 0xE0) {
+        return 2;
+    }
+    if (lead < 0xF0) {
+        return 3;
+    }
+    return lead < 0xF8 ? 4 : 0;
+}
+
 // The units back from such a text. Bytes that are no such sequence (never
 // made here) become U+FFFD.
 std::u16string units_of_text(std::string_view text)
@@ -77,7 +96,7 @@ std::u16string units_of_text(std::string_view text)
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
         const unsigned char lead = byte(i);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xC0 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 0;
+        const std::size_t length = sequence_length(lead);
         bool whole = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; whole && k < length; ++k) {
             whole = (byte(i + k) & 0xC0) == 0x80;
