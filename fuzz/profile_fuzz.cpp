@@ -184,11 +184,13 @@ void write_request(Input& in, const std::string& path)
         // A removal takes the first section or entry of its name, and the
         // file shrinks; removing again until a read finds nothing ends
         // before the file's lines do.
-        const std::size_t lines = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
+        const std::size_t lines =
+            static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
         std::size_t removals = 1;
         std::string after = vh::fuzz::read_file(path);
         while (read_back(section, key, path) != "\x01missing") {
-            VH_FUZZ_CHECK(removals <= lines, what + ": still found after " + std::to_string(removals) + " removals");
+            VH_FUZZ_CHECK(removals <= lines,
+                          what + ": still found after " + std::to_string(removals) + " removals");
             VH_FUZZ_CHECK(WritePrivateProfileStringA(section.get(), key.get(), value.get(), path.c_str()),
                           what + ": a removal again failed");
             const std::string shorter = vh::fuzz::read_file(path);

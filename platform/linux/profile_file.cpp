@@ -218,8 +218,8 @@ std::string unicode_text_to_ansi(std::string_view text)
     const int length = static_cast<int>(units.size());
     const int needed = WideCharToMultiByte(CP_ACP, 0, units.data(), length, nullptr, 0, nullptr, nullptr);
     std::string ansi(static_cast<std::size_t>(std::max(needed, 0)), '\0');
-    if (needed <= 0 ||
-        WideCharToMultiByte(CP_ACP, 0, units.data(), length, ansi.data(), needed, nullptr, nullptr) != needed) {
+    if (needed <= 0 || WideCharToMultiByte(CP_ACP, 0, units.data(), length, ansi.data(), needed, nullptr,
+                                           nullptr) != needed) {
         throw std::bad_alloc();
     }
     return ansi;
@@ -518,7 +518,8 @@ std::optional<std::string> ProfileText::with_value(std::string_view section, std
         const Line& line = m_lines[i];
         if (line.kind == Kind::entry && same_name(text(line.name), key_name)) {
             std::string updated = replaced_value(line, value);
-            return updated == m_bytes ? std::nullopt : std::optional<std::string>(encoded(std::move(updated)));
+            return updated == m_bytes ? std::nullopt
+                                      : std::optional<std::string>(encoded(std::move(updated)));
         }
         if (is_listed_key(line)) {
             last_key = i;

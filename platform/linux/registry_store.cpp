@@ -5,15 +5,13 @@
 // parent's number (NULL for the four roots, rows 1 to 4), its name as created,
 // its folded name, its class text, the refusals set on it, a change counter,
 // the time of its last change, and for a volatile key the boot identity of
-// the start of the system it was made in (NULL for a key that lasts). `vals` has one row per value: the key's number,
-// the folded and created names, a sequence number that fixes the order in
-// which values were first created, the type and the data bytes exactly as
-// given. Names are kept as UTF-16 (little-endian bytes), the form the platform
-// converts the caller's ANSI text into; folded names are the same text passed
-// through CharUpperBuffW and stored most significant byte first, so comparing
-// the bytes compares code units: a subkey listing sorted by folded name is
-// sorted without regard to case, and a key or value is found by one lookup in
-// a unique index on (parent, folded name).
+// the start of the system it was made in (NULL for a key that lasts). `vals` has one row per value: the key's
+// number, the folded and created names, a sequence number that fixes the order in which values were first
+// created, the type and the data bytes exactly as given. Names are kept as UTF-16 (little-endian bytes), the
+// form the platform converts the caller's ANSI text into; folded names are the same text passed through
+// CharUpperBuffW and stored most significant byte first, so comparing the bytes compares code units: a subkey
+// listing sorted by folded name is sorted without regard to case, and a key or value is found by one lookup
+// in a unique index on (parent, folded name).
 //
 // Every change to a key's subkeys or values bumps that key's change counter in
 // the same transaction. A listing by index keeps a snapshot of the names per
@@ -432,9 +430,10 @@ struct Store::Statements {
           rollback(db, "ROLLBACK"),
           key(db, "SELECT parent, denied, version, boot IS NOT NULL FROM keys WHERE id = ?1"),
           child(db, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2"),
-          add_child(db,
-                    "INSERT INTO keys(parent, name, folded, class, written, boot) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
-                    "RETURNING id"),
+          add_child(
+              db,
+              "INSERT INTO keys(parent, name, folded, class, written, boot) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+              "RETURNING id"),
           mark_volatile(db, "UPDATE store SET volatile_boot = ?1 WHERE volatile_boot IS NOT ?1"),
           depth(db,
                 "WITH RECURSIVE up(id) AS (SELECT parent FROM keys WHERE id = ?1 "
@@ -612,7 +611,8 @@ void Store::add_volatile_columns()
         if (integer_of(m_db, "SELECT count(*) FROM pragma_table_info('keys') WHERE name = 'boot'") == 0) {
             m_db.execute("ALTER TABLE keys ADD COLUMN boot BLOB");
         }
-        if (integer_of(m_db, "SELECT count(*) FROM pragma_table_info('store') WHERE name = 'volatile_boot'") == 0) {
+        if (integer_of(m_db,
+                       "SELECT count(*) FROM pragma_table_info('store') WHERE name = 'volatile_boot'") == 0) {
             m_db.execute("ALTER TABLE store ADD COLUMN volatile_boot BLOB");
         }
     });
@@ -826,7 +826,8 @@ std::optional<KeyState> Store::key(std::int64_t id)
         if (!run.next()) {
             return std::nullopt;
         }
-        return KeyState{id, run.integer(0), static_cast<DWORD>(run.integer(1)), run.integer(2), run.integer(3) != 0};
+        return KeyState{id, run.integer(0), static_cast<DWORD>(run.integer(1)), run.integer(2),
+                        run.integer(3) != 0};
     });
 }
 

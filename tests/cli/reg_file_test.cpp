@@ -107,7 +107,8 @@ TEST_F(RegFile, EveryValueSurvivesExportAndImportByteForByte)
     set(base, "empty", REG_SZ, ""s);
     set(base, "just zero", REG_SZ, "\0"s);
     set(base, "inner zero", REG_SZ, "a\0b\0"s);
-    set(base, "unterminated", REG_SZ, "abcX"sv.substr(0, 3));  // a zero after the bytes would be taken as a lost terminator
+    // No zero after the bytes: one there would be taken for a lost terminator.
+    set(base, "unterminated", REG_SZ, "abcX"sv.substr(0, 3));
     set(base, "two zeros", REG_SZ, "abc\0\0"s);
     set(base, "line break", REG_SZ, "a\r\nb\0"s);
     set(base, "not text", REG_SZ, "\xFF\xFE\0"s);

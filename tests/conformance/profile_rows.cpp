@@ -381,9 +381,10 @@ void unicode_files(Runner& runner, const std::filesystem::path& directory)
     const std::string caf = "caf" + e_acute();
     const std::string replaced = utf16_file(u"[Sect]\r\nkey=valu\u00E9\r\nname=new\r\n");
     const std::string added = utf16_file(u"[Sect]\r\nkey=valu\u00E9\r\nname=new\r\nadded=caf\u00E9\r\n");
-    const std::string section = utf16_file(
-        u"[Sect]\r\nkey=valu\u00E9\r\nname=new\r\nadded=caf\u00E9\r\n[Caf\u00E9]\r\nk=v\r\n");
-    const std::string removed = utf16_file(u"[Sect]\r\nname=new\r\nadded=caf\u00E9\r\n[Caf\u00E9]\r\nk=v\r\n");
+    const std::string section =
+        utf16_file(u"[Sect]\r\nkey=valu\u00E9\r\nname=new\r\nadded=caf\u00E9\r\n[Caf\u00E9]\r\nk=v\r\n");
+    const std::string removed =
+        utf16_file(u"[Sect]\r\nname=new\r\nadded=caf\u00E9\r\n[Caf\u00E9]\r\nk=v\r\n");
     const std::string section_removed = utf16_file(u"[Sect]\r\nname=new\r\nadded=caf\u00E9\r\n");
     const std::string section_name = "Caf" + e_acute();
     check_writes(runner, "UTF-16 file", file,
@@ -500,13 +501,15 @@ void open_points(Runner& runner, const std::filesystem::path& directory)
     {
         // Listed, it would end the list at its first byte. Wine's tests do
         // not list such a key; the stand-in leaves it out.
-        Row check(runner, "empty key name: the key list leaves it out",
-                  StandInChoice{"the stand-in leaves an empty key name out of a section's key list (Wine's tests "
-                                "are silent on listing one); Wine lists it first, which ends the list at once "
-                                "(count 0)"});
+        Row check(
+            runner, "empty key name: the key list leaves it out",
+            StandInChoice{"the stand-in leaves an empty key name out of a section's key list (Wine's tests "
+                          "are silent on listing one); Wine lists it first, which ends the list at once "
+                          "(count 0)"});
         Buffer buffer(big);
-        check.number("count", GetPrivateProfileStringA("s", nullptr, "", buffer.text(), big, empty_key.string().c_str()),
-                     2);
+        check.number(
+            "count",
+            GetPrivateProfileStringA("s", nullptr, "", buffer.text(), big, empty_key.string().c_str()), 2);
         check.bytes("buffer", buffer.contents(), buffer.after("k\0\0"sv));
     }
 
@@ -521,10 +524,12 @@ void open_points(Runner& runner, const std::filesystem::path& directory)
                 });
     {
         Row check(runner, "UTF-8 byte-order mark: the value's bytes as the file has them",
-                  StandInChoice{"the stand-in takes the bytes after a UTF-8 byte-order mark as they are; Wine decodes "
-                                "them as UTF-8 into the ANSI code page (Wine's tests are silent)"});
+                  StandInChoice{
+                      "the stand-in takes the bytes after a UTF-8 byte-order mark as they are; Wine decodes "
+                      "them as UTF-8 into the ANSI code page (Wine's tests are silent)"});
         Buffer buffer(big);
-        check.number("count", GetPrivateProfileStringA("s", "k", "", buffer.text(), big, utf8.string().c_str()), 5);
+        check.number("count",
+                     GetPrivateProfileStringA("s", "k", "", buffer.text(), big, utf8.string().c_str()), 5);
         check.bytes("buffer", buffer.contents(), buffer.after("caf\xC3\xA9\0"sv));
     }
 }

@@ -780,22 +780,25 @@ void termination_rows(Runner& runner, HKEY base)
     };
     for (const TerminationRow& row : rows) {
         Row check(runner, std::string("RegSetValueExA ") + row.what);
-        check.number("set", RegSetValueExA(top, "v", 0, row.type, reinterpret_cast<const BYTE*>(row.buffer.data()),
-                                           row.size),
-                     ERROR_SUCCESS);
+        check.number(
+            "set",
+            RegSetValueExA(top, "v", 0, row.type, reinterpret_cast<const BYTE*>(row.buffer.data()), row.size),
+            ERROR_SUCCESS);
         DWORD size = 0;
-        check.number("size asked", RegQueryValueExA(top, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+        check.number("size asked", RegQueryValueExA(top, "v", nullptr, nullptr, nullptr, &size),
+                     ERROR_SUCCESS);
         check.number("size", size, row.stored_size);
         Buffer exact(row.stored_size);
         size = row.stored_size;
-        check.number("read", RegQueryValueExA(top, "v", nullptr, nullptr, exact.data(), &size), ERROR_SUCCESS);
+        check.number("read", RegQueryValueExA(top, "v", nullptr, nullptr, exact.data(), &size),
+                     ERROR_SUCCESS);
         check.bytes("data", exact.contents(), exact.after(row.stored));
         if (row.stored_size > row.size) {
             // The size the caller gave no longer holds the value.
             Buffer given(row.size);
             size = row.size;
-            check.number("read into the size given", RegQueryValueExA(top, "v", nullptr, nullptr, given.data(), &size),
-                         ERROR_MORE_DATA);
+            check.number("read into the size given",
+                         RegQueryValueExA(top, "v", nullptr, nullptr, given.data(), &size), ERROR_MORE_DATA);
             check.number("size needed", size, row.stored_size);
         }
     }
@@ -816,8 +819,8 @@ void volatile_rows(Runner& runner, HKEY base)
         Row check(runner, "RegCreateKeyExA REG_OPTION_VOLATILE");
         DWORD disposition = no_type;
         check.number("status",
-                     RegCreateKeyExA(top, "Vol", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &vol,
-                                     &disposition),
+                     RegCreateKeyExA(top, "Vol", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                     &vol, &disposition),
                      ERROR_SUCCESS);
         check.number("disposition", disposition, REG_CREATED_NEW_KEY);
     }
@@ -836,8 +839,8 @@ void volatile_rows(Runner& runner, HKEY base)
         Row check(runner, "a volatile key below a volatile one, then opened by a lasting request");
         HKEY key = nullptr;
         check.number("volatile",
-                     RegCreateKeyExA(vol, "Sub", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                     nullptr),
+                     RegCreateKeyExA(vol, "Sub", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr),
                      ERROR_SUCCESS);
         RegCloseKey(key);
         DWORD disposition = no_type;
@@ -851,8 +854,8 @@ void volatile_rows(Runner& runner, HKEY base)
         Row check(runner, "every key a volatile request makes is volatile");
         HKEY key = nullptr;
         check.number("two levels",
-                     RegCreateKeyExA(top, "L1\\L2", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                     nullptr),
+                     RegCreateKeyExA(top, "L1\\L2", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr),
                      ERROR_SUCCESS);
         RegCloseKey(key);
         check.number("a lasting key below the first",
@@ -882,7 +885,8 @@ void depth_rows(Runner& runner, HKEY base)
         int refused = 0;
         for (int level = 4; level <= 512; ++level) {
             HKEY next = nullptr;
-            if (RegCreateKeyExA(key, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr) != ERROR_SUCCESS) {
+            if (RegCreateKeyExA(key, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr) !=
+                ERROR_SUCCESS) {
                 ++refused;
                 break;
             }
@@ -897,7 +901,8 @@ void depth_rows(Runner& runner, HKEY base)
     {
         Row check(runner, "a key 513 levels deep is refused", wine_deep_tree);
         HKEY deeper = nullptr;
-        const LSTATUS status = RegCreateKeyExA(key, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr);
+        const LSTATUS status =
+            RegCreateKeyExA(key, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr);
         check.number("status", status, ERROR_INVALID_PARAMETER);
         if (status == ERROR_SUCCESS) {
             RegCloseKey(deeper);
@@ -929,8 +934,9 @@ void open_point_rows(Runner& runner, HKEY base)
     RegOpenKeyExA(top, "", 0, KEY_SET_VALUE, &writer);
     {
         Row check(runner, "RegQueryValueExA of a missing value leaves the type variable",
-                  StandInChoice{"Wine sets the type variable to 0 on a failing RegQueryValueExA; its tests look only "
-                                "at the size after a failure (test_query_value_ex), and the stand-in leaves both"});
+                  StandInChoice{
+                      "Wine sets the type variable to 0 on a failing RegQueryValueExA; its tests look only "
+                      "at the size after a failure (test_query_value_ex), and the stand-in leaves both"});
         Buffer data(8);
         DWORD type = no_type;
         DWORD size = 8;
@@ -948,9 +954,10 @@ void open_point_rows(Runner& runner, HKEY base)
                      ERROR_ACCESS_DENIED);
     }
     {
-        Row check(runner, "RegQueryValueExA refused: the size variable stays",
-                  StandInChoice{"Wine sets the size to 0 on a refused RegQueryValueExA without a buffer; its tests "
-                                "are silent, and the stand-in leaves the caller's variables"});
+        Row check(
+            runner, "RegQueryValueExA refused: the size variable stays",
+            StandInChoice{"Wine sets the size to 0 on a refused RegQueryValueExA without a buffer; its tests "
+                          "are silent, and the stand-in leaves the caller's variables"});
         DWORD type = no_type;
         DWORD size = 8;
         RegQueryValueExA(writer, "missing", nullptr, &type, nullptr, &size);
@@ -967,31 +974,38 @@ void open_point_rows(Runner& runner, HKEY base)
         check.number("status", RegQueryValueExA(doomed, "missing", nullptr, nullptr, data.data(), &size),
                      ERROR_KEY_DELETED);
         {
-            Row order(runner, "a removed key and a path starting with a backslash: the path is checked first",
-                      StandInChoice{"the stand-in refuses the path (ERROR_BAD_PATHNAME) before it looks at the "
-                                    "handle; Wine gives ERROR_KEY_DELETED (its tests are silent)"});
+            Row order(
+                runner, "a removed key and a path starting with a backslash: the path is checked first",
+                StandInChoice{"the stand-in refuses the path (ERROR_BAD_PATHNAME) before it looks at the "
+                              "handle; Wine gives ERROR_KEY_DELETED (its tests are silent)"});
             HKEY key = no_key;
-            order.number("RegOpenKeyExA", RegOpenKeyExA(doomed, "\\x", 0, KEY_READ, &key), ERROR_BAD_PATHNAME);
-            order.number("RegCreateKeyExA",
-                         RegCreateKeyExA(doomed, "\\x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            order.number("RegOpenKeyExA", RegOpenKeyExA(doomed, "\\x", 0, KEY_READ, &key),
                          ERROR_BAD_PATHNAME);
+            order.number(
+                "RegCreateKeyExA",
+                RegCreateKeyExA(doomed, "\\x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                ERROR_BAD_PATHNAME);
             order.number("RegDeleteKeyA", RegDeleteKeyA(doomed, "\\x"), ERROR_BAD_PATHNAME);
         }
         RegCloseKey(doomed);
     }
     {
-        Row check(runner, "a failing RegCreateKeyExA leaves the handle variable",
-                  StandInChoice{"Wine sets the handle variable to null when RegCreateKeyExA fails; its tests check "
-                                "that only of RegOpenKeyExA (which the stand-in does too)"});
+        Row check(
+            runner, "a failing RegCreateKeyExA leaves the handle variable",
+            StandInChoice{"Wine sets the handle variable to null when RegCreateKeyExA fails; its tests check "
+                          "that only of RegOpenKeyExA (which the stand-in does too)"});
         HKEY key = no_key;
-        check.number("status", RegCreateKeyExA(top, "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        check.number("status",
+                     RegCreateKeyExA(top, "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
                      ERROR_BAD_PATHNAME);
         check.that("the handle variable as it was", key == no_key);
     }
     {
-        Row check(runner, "RegSetValueExA of no data with a size, on a null handle: the data is checked first",
-                  StandInChoice{"the stand-in answers ERROR_NOACCESS before it looks at the handle; Wine gives "
-                                "ERROR_INVALID_HANDLE (its tests give no data with a size only on a valid handle)"});
+        Row check(runner,
+                  "RegSetValueExA of no data with a size, on a null handle: the data is checked first",
+                  StandInChoice{
+                      "the stand-in answers ERROR_NOACCESS before it looks at the handle; Wine gives "
+                      "ERROR_INVALID_HANDLE (its tests give no data with a size only on a valid handle)"});
         check.number("status", RegSetValueExA(nullptr, "v", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
     }
     {
@@ -1002,13 +1016,17 @@ void open_point_rows(Runner& runner, HKEY base)
         Row check(runner, "value names of 16,383 and 16,384 characters");
         const std::string longest(16383, 'n');
         const std::string too_long(16384, 'n');
-        check.number("set 16,383", RegSetValueExA(top, longest.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
-                     ERROR_SUCCESS);
-        check.number("set 16,384",
-                     RegSetValueExA(top, too_long.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
-                     ERROR_INVALID_PARAMETER);
+        check.number(
+            "set 16,383",
+            RegSetValueExA(top, longest.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+            ERROR_SUCCESS);
+        check.number(
+            "set 16,384",
+            RegSetValueExA(top, too_long.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+            ERROR_INVALID_PARAMETER);
         DWORD size = 0;
-        check.number("query 16,384", RegQueryValueExA(top, too_long.c_str(), nullptr, nullptr, nullptr, &size),
+        check.number("query 16,384",
+                     RegQueryValueExA(top, too_long.c_str(), nullptr, nullptr, nullptr, &size),
                      ERROR_FILE_NOT_FOUND);
         check.number("delete 16,384", RegDeleteValueA(top, too_long.c_str()), ERROR_FILE_NOT_FOUND);
         RegDeleteValueA(top, longest.c_str());
@@ -1018,16 +1036,19 @@ void open_point_rows(Runner& runner, HKEY base)
         // RegCreateKeyExA's Reserved: Wine refuses it too.
         Row check(runner, "RegCreateKeyExA with Reserved 1");
         HKEY key = no_key;
-        check.number("status", RegCreateKeyExA(top, "r", 1, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        check.number("status",
+                     RegCreateKeyExA(top, "r", 1, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
                      ERROR_INVALID_PARAMETER);
     }
     {
-        Row check(runner, "reserved and undocumented argument values are refused",
-                  StandInChoice{"the stand-in refuses ulOptions 1, RegSetValueExA's Reserved 1 and create options "
-                                "0x100 (ERROR_INVALID_PARAMETER: the documentation says reserved values are zero); "
-                                "Wine accepts them, and its tests are silent"});
+        Row check(
+            runner, "reserved and undocumented argument values are refused",
+            StandInChoice{"the stand-in refuses ulOptions 1, RegSetValueExA's Reserved 1 and create options "
+                          "0x100 (ERROR_INVALID_PARAMETER: the documentation says reserved values are zero); "
+                          "Wine accepts them, and its tests are silent"});
         HKEY key = nullptr;
-        check.number("RegOpenKeyExA ulOptions 1", RegOpenKeyExA(top, "", 1, KEY_READ, &key), ERROR_INVALID_PARAMETER);
+        check.number("RegOpenKeyExA ulOptions 1", RegOpenKeyExA(top, "", 1, KEY_READ, &key),
+                     ERROR_INVALID_PARAMETER);
         if (key != nullptr) {
             RegCloseKey(key);
         }
@@ -1043,27 +1064,31 @@ void open_point_rows(Runner& runner, HKEY base)
                      ERROR_INVALID_PARAMETER);
     }
     {
-        Row check(runner, "a key path of 300 characters",
-                  StandInChoice{"the stand-in takes paths of any length, each key name at most 255 characters; "
-                                "Wine refuses paths over 260 characters with ERROR_MORE_DATA (its ANSI functions "
-                                "convert them into a buffer of that size; its tests are silent)"});
+        Row check(
+            runner, "a key path of 300 characters",
+            StandInChoice{"the stand-in takes paths of any length, each key name at most 255 characters; "
+                          "Wine refuses paths over 260 characters with ERROR_MORE_DATA (its ANSI functions "
+                          "convert them into a buffer of that size; its tests are silent)"});
         std::string path;
         for (int i = 0; i < 30; ++i) {
             path += "abcdefghi\\";
         }
         HKEY key = nullptr;
-        check.number("RegOpenKeyExA", RegOpenKeyExA(top, path.c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-        check.number("RegCreateKeyExA",
-                     RegCreateKeyExA(top, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                     ERROR_SUCCESS);
+        check.number("RegOpenKeyExA", RegOpenKeyExA(top, path.c_str(), 0, KEY_READ, &key),
+                     ERROR_FILE_NOT_FOUND);
+        check.number(
+            "RegCreateKeyExA",
+            RegCreateKeyExA(top, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         if (key != nullptr) {
             RegCloseKey(key);
         }
     }
     {
-        Row check(runner, "RegEnumValueA whose name does not fit copies no data",
-                  StandInChoice{"the stand-in copies no data when the name does not fit; Wine copies the data that "
-                                "fits (Wine's test allows both, as Windows versions differ)"});
+        Row check(
+            runner, "RegEnumValueA whose name does not fit copies no data",
+            StandInChoice{"the stand-in copies no data when the name does not fit; Wine copies the data that "
+                          "fits (Wine's test allows both, as Windows versions differ)"});
         const HKEY one = create(top, "One value");
         set_text(one, "Test", "foobar");
         Buffer name(3);
@@ -1071,8 +1096,10 @@ void open_point_rows(Runner& runner, HKEY base)
         DWORD name_length = 3;
         DWORD data_length = 16;
         DWORD type = no_type;
-        check.number("status", RegEnumValueA(one, 0, name.text(), &name_length, nullptr, &type, data.data(), &data_length),
-                     ERROR_MORE_DATA);
+        check.number(
+            "status",
+            RegEnumValueA(one, 0, name.text(), &name_length, nullptr, &type, data.data(), &data_length),
+            ERROR_MORE_DATA);
         RegCloseKey(one);
         check.number("data length", data_length, 7);
         check.bytes("data", data.contents(), data.after(""sv));

@@ -51,7 +51,7 @@ struct Request {
 struct ProfileCase {
     const char* name;
     std::string content;
-    std::vector<std::string> sections;                        // whose keys are listed
+    std::vector<std::string> sections;                         // whose keys are listed
     std::vector<std::pair<std::string, std::string>> entries;  // whose values are read
     std::vector<Request> writes;
 };
@@ -62,12 +62,23 @@ std::vector<ProfileCase> cases()
     const std::string long_y(260, 'y');
     return {
         {"plain.ini",
-         "[Main]\r\nName=Value\r\n  Spaced Key \t=\t spaced value  \r\nquoted=\"q v\"\r\nsingle='s'\r\neq=a=b\r\n"
+         "[Main]\r\nName=Value\r\n  Spaced Key \t=\t spaced value  \r\nquoted=\"q "
+         "v\"\r\nsingle='s'\r\neq=a=b\r\n"
          "empty=\r\n; comment=hidden\r\n[Other]\r\nx=1\r\n",
          {"Main", "other", "missing"},
-         {{"Main", "name"}, {"main", "spaced key"}, {"Main", "quoted"}, {"Main", "single"}, {"Main", "eq"},
-          {"Main", "empty"}, {"Main", "; comment"}, {"Other", "X"}, {"Other", "missing"}},
-         {{"Main", "Name", "new"}, {"Main", "added", " val ue "}, {"Fresh", "k", "caf\xE9"}, {"Main", "eq", {}},
+         {{"Main", "name"},
+          {"main", "spaced key"},
+          {"Main", "quoted"},
+          {"Main", "single"},
+          {"Main", "eq"},
+          {"Main", "empty"},
+          {"Main", "; comment"},
+          {"Other", "X"},
+          {"Other", "missing"}},
+         {{"Main", "Name", "new"},
+          {"Main", "added", " val ue "},
+          {"Fresh", "k", "caf\xE9"},
+          {"Main", "eq", {}},
           {"Other", {}, {}}}},
         {"lf.ini",
          "; top\n[a]\nk=1\n\n[b]\n  k = 2 \nno equals\nlast=no line break",
@@ -80,10 +91,15 @@ std::vector<ProfileCase> cases()
          {{"s", "k"}, {"s", "n"}, {"t", "u"}},
          {{"s", "k", "v2"}, {"t", "added", "a"}, {"s", "n", {}}}},
         {"utf16le.ini",
-         utf16(u"[Sect]\r\nkey=valu\u00E9\r\n\u0100name=long \u0101\r\nquoted=\"\u20AC\"\r\n[Zwei]\r\nk=\u20AC\r\n", false),
+         utf16(u"[Sect]\r\nkey=valu\u00E9\r\n\u0100name=long "
+               u"\u0101\r\nquoted=\"\u20AC\"\r\n[Zwei]\r\nk=\u20AC\r\n",
+               false),
          {"Sect", "SECT", "Zwei"},
          {{"Sect", "key"}, {"Sect", "Aname"}, {"Sect", "quoted"}, {"Zwei", "k"}, {"Zwei", "missing"}},
-         {{"Sect", "key", "new \xE9"}, {"Sect", "added", "\x80 euro"}, {"Neu", "k", "v"}, {"Sect", "quoted", {}},
+         {{"Sect", "key", "new \xE9"},
+          {"Sect", "added", "\x80 euro"},
+          {"Neu", "k", "v"},
+          {"Sect", "quoted", {}},
           {"Zwei", {}, {}}}},
         {"utf16be.ini",
          utf16(u"[be]\r\nk=v\r\nwide=\u00FC\u00DF\r\n", true),
@@ -101,10 +117,17 @@ std::vector<ProfileCase> cases()
          {{"d", "k"}, {"D", "last"}, {"e", "x"}},
          {{"d", "k", "9"}, {"d", "k", {}}, {"d", "k", {}}, {"D", {}, {}}, {"d", "k", {}}, {"d", {}, {}}}},
         {"odd.ini",
-         "orphan=before\r\n[no close\r\n[ok]\r\nno equals\r\n=empty key\r\n;semi=comment\r\n[]\r\nin=empty section\r\n"
+         "orphan=before\r\n[no close\r\n[ok]\r\nno equals\r\n=empty key\r\n;semi=comment\r\n[]\r\nin=empty "
+         "section\r\n"
          "[ tab\t]\r\nt=1\r\n[x]y]\r\nz=1\r\n",
          {"ok", "", "tab", "x]y", "no close"},
-         {{"ok", ""}, {"ok", "no equals"}, {"ok", ";semi"}, {"", "in"}, {"tab", "t"}, {"x]y", "z"}, {"", "orphan"}},
+         {{"ok", ""},
+          {"ok", "no equals"},
+          {"ok", ";semi"},
+          {"", "in"},
+          {"tab", "t"},
+          {"x]y", "z"},
+          {"", "orphan"}},
          {}},
         {"letters.ini",
          "[Caf\xE9]\r\n\xC9t\xE9=summer\r\nname=\xA0nbsp\xA0\r\n",
@@ -191,8 +214,8 @@ private:
               const std::string& path)
     {
         std::string buffer(size + 4, sentinel);
-        const DWORD count = GetPrivateProfileStringA(pointer(section), pointer(key), pointer(fallback), buffer.data(),
-                                                     size, path.c_str());
+        const DWORD count = GetPrivateProfileStringA(pointer(section), pointer(key), pointer(fallback),
+                                                     buffer.data(), size, path.c_str());
         ++m_calls;
         Line("GetPrivateProfileStringA")
             .bytes("file", file)

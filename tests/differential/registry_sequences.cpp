@@ -42,7 +42,8 @@ constexpr int deepest = 30;  // levels below a sequence's key that a slot may re
 
 const std::vector<std::string> key_names = {
     "alpha", "Beta", "gamma delta", "_under", "Zed", "caf\xE9", "CAF\xC9", "n\xB0 1", std::string(255, 'k')};
-const std::vector<std::string> value_names = {"", "v", "V", "two words", "caf\xE9", "CAF\xC9", std::string(300, 'x')};
+const std::vector<std::string> value_names = {
+    "", "v", "V", "two words", "caf\xE9", "CAF\xC9", std::string(300, 'x')};
 const std::vector<REGSAM> accesses = {KEY_READ, KEY_ALL_ACCESS, KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_WRITE};
 
 // A value no handle has (handles are multiples of 4 on both systems).
@@ -70,42 +71,43 @@ Data random_data(Random& random)
 {
     std::string bytes;
     switch (random.below(13)) {
-    case 0:
-        return {REG_SZ, "text\0"s, 5};
-    case 1:
-        return {REG_SZ, "abc"s, 3};  // a zero follows the size given
-    case 2:
-        return {REG_SZ, "abcX"s, 3};  // no zero follows it
-    case 3:
-        return {REG_SZ, ""s, 0};
-    case 4:
-        return {REG_EXPAND_SZ, "%PATH%\0"s, 7};
-    case 5:
-        return {REG_MULTI_SZ, "a\0bc\0\0"s, 6};
-    case 6:
-        return {REG_MULTI_SZ, "a\0b"s, 3};
-    case 7:
-        return {REG_SZ, "caf\xE9 \x80\x81\0"s, 8};
-    case 8:
-        bytes.resize(4);
-        break;
-    case 9:
-        bytes.resize(3);
-        break;
-    case 10:
-        bytes.resize(8);
-        break;
-    case 11:
-        bytes.resize(random.below(41));
-        break;
-    default:
-        return {REG_NONE, ""s, 0};
+        case 0:
+            return {REG_SZ, "text\0"s, 5};
+        case 1:
+            return {REG_SZ, "abc"s, 3};  // a zero follows the size given
+        case 2:
+            return {REG_SZ, "abcX"s, 3};  // no zero follows it
+        case 3:
+            return {REG_SZ, ""s, 0};
+        case 4:
+            return {REG_EXPAND_SZ, "%PATH%\0"s, 7};
+        case 5:
+            return {REG_MULTI_SZ, "a\0bc\0\0"s, 6};
+        case 6:
+            return {REG_MULTI_SZ, "a\0b"s, 3};
+        case 7:
+            return {REG_SZ, "caf\xE9 \x80\x81\0"s, 8};
+        case 8:
+            bytes.resize(4);
+            break;
+        case 9:
+            bytes.resize(3);
+            break;
+        case 10:
+            bytes.resize(8);
+            break;
+        case 11:
+            bytes.resize(random.below(41));
+            break;
+        default:
+            return {REG_NONE, ""s, 0};
     }
     for (char& c : bytes) {
         c = static_cast<char>(random.below(256));
     }
-    const DWORD type = bytes.size() == 8 ? REG_QWORD : bytes.size() <= 4 && random.chance(1, 2) ? REG_DWORD
-                                                                                                 : REG_BINARY;
+    const DWORD type = bytes.size() == 8                          ? REG_QWORD
+                       : bytes.size() <= 4 && random.chance(1, 2) ? REG_DWORD
+                                                                  : REG_BINARY;
     return {type, bytes, static_cast<DWORD>(bytes.size())};
 }
 
@@ -213,8 +215,8 @@ void dump(HKEY key, const std::string& path, std::vector<std::string>& lines)
         std::string data(entry.size + 1, '\0');
         DWORD size = entry.size + 1;
         DWORD type = 0;
-        const LSTATUS status =
-            RegQueryValueExA(key, entry.name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        const LSTATUS status = RegQueryValueExA(key, entry.name.c_str(), nullptr, &type,
+                                                reinterpret_cast<BYTE*>(data.data()), &size);
         data.resize(status == ERROR_SUCCESS ? size : 0);
         lines.push_back(path + " | " + entry.name + " | " + std::to_string(type) + " | " + hex(data));
     }
@@ -240,8 +242,8 @@ public:
         m_path = std::string(base_path) + "\\S" + std::to_string(m_number);
         delete_tree(HKEY_CURRENT_USER, m_path);
         Line("sequence").number("number", m_number).bytes("key", m_path).write(m_out);
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_slots[0],
-                            nullptr) != ERROR_SUCCESS ||
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &m_slots[0], nullptr) != ERROR_SUCCESS ||
             RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(base_path) + "\\Probes").c_str(), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &m_probes, nullptr) != ERROR_SUCCESS) {
             Line("failed").bytes("what", "cannot create the sequence's key").write(m_out);
@@ -309,7 +311,8 @@ private:
     std::string path_from(std::size_t slot, int& depth)
     {
         int parts = 0;
-        std::string path = m_random.chance(1, 30) ? "\\" + m_random.pick(key_names) : random_path(m_random, parts);
+        std::string path =
+            m_random.chance(1, 30) ? "\\" + m_random.pick(key_names) : random_path(m_random, parts);
         depth = m_depths[slot] + parts;
         return depth > deepest ? "" : path;
     }
@@ -323,8 +326,8 @@ private:
         const REGSAM access = m_random.pick(accesses);
         HKEY key = no_key();
         DWORD disposition = untouched;
-        const LSTATUS status = RegCreateKeyExA(m_slots[parent], path.c_str(), 0, nullptr, options, access, nullptr,
-                                               &key, &disposition);
+        const LSTATUS status = RegCreateKeyExA(m_slots[parent], path.c_str(), 0, nullptr, options, access,
+                                               nullptr, &key, &disposition);
         ++m_calls;
         Line("RegCreateKeyExA")
             .number("slot", static_cast<long long>(parent))
@@ -366,7 +369,10 @@ private:
         const std::size_t slot = closable_slot();
         const LSTATUS status = RegCloseKey(m_slots[slot]);
         ++m_calls;
-        Line("RegCloseKey").number("slot", static_cast<long long>(slot)).number("status", status).write(m_out);
+        Line("RegCloseKey")
+            .number("slot", static_cast<long long>(slot))
+            .number("status", status)
+            .write(m_out);
         m_slots[slot] = nullptr;
         m_depths[slot] = 0;
     }
@@ -465,12 +471,13 @@ private:
             std::vector<std::string> ordered = names;
             std::sort(ordered.begin(), ordered.end(), name_order);
             const std::string& name = m_random.pick(ordered);
-            const DWORD index = static_cast<DWORD>(std::find(names.begin(), names.end(), name) - names.begin());
+            const DWORD index =
+                static_cast<DWORD>(std::find(names.begin(), names.end(), name) - names.begin());
             const DWORD capacity = static_cast<DWORD>(name.size()) + (m_random.chance(1, 2) ? 1 : 0);
             std::string buffer(capacity + 4, sentinel);
             DWORD length = capacity;
-            const LSTATUS status =
-                RegEnumKeyExA(m_slots[slot], index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+            const LSTATUS status = RegEnumKeyExA(m_slots[slot], index, buffer.data(), &length, nullptr,
+                                                 nullptr, nullptr, nullptr);
             ++m_calls;
             line.bytes("entry", name)
                 .number("capacity", capacity)
@@ -489,7 +496,8 @@ private:
         m_calls += static_cast<long>(entries.size()) + 1;
         std::vector<std::string> listed;
         for (const ValueEntry& entry : entries) {
-            listed.push_back(entry.name + " | " + std::to_string(entry.type) + " | " + std::to_string(entry.size));
+            listed.push_back(entry.name + " | " + std::to_string(entry.type) + " | " +
+                             std::to_string(entry.size));
         }
         Line line("RegEnumValueA");
         line.number("slot", static_cast<long long>(slot)).list("values", listed).number("ended", ended);
@@ -504,15 +512,17 @@ private:
             while (entries[index].name != entry.name) {
                 ++index;
             }
-            const DWORD name_capacity = static_cast<DWORD>(entry.name.size()) + (m_random.chance(3, 4) ? 1 : 0);
-            const DWORD data_capacity = entry.size == 0 || m_random.chance(3, 4) ? entry.size : entry.size - 1;
+            const DWORD name_capacity =
+                static_cast<DWORD>(entry.name.size()) + (m_random.chance(3, 4) ? 1 : 0);
+            const DWORD data_capacity =
+                entry.size == 0 || m_random.chance(3, 4) ? entry.size : entry.size - 1;
             std::string name(name_capacity + 4, sentinel);
             std::string data(data_capacity + 4, sentinel);
             DWORD name_length = name_capacity;
             DWORD data_length = data_capacity;
             DWORD type = untouched;
-            const LSTATUS status = RegEnumValueA(m_slots[slot], index, name.data(), &name_length, nullptr, &type,
-                                                 reinterpret_cast<BYTE*>(data.data()), &data_length);
+            const LSTATUS status = RegEnumValueA(m_slots[slot], index, name.data(), &name_length, nullptr,
+                                                 &type, reinterpret_cast<BYTE*>(data.data()), &data_length);
             ++m_calls;
             line.bytes("entry", entry.name)
                 .number("name_capacity", name_capacity)
@@ -544,56 +554,58 @@ private:
         LSTATUS status = 0;
         Line line("probe");
         switch (m_random.below(9)) {
-        case 0:
-            line.bytes("what", "a path of 300 characters");
-            status = RegOpenKeyExA(key, long_path.c_str(), 0, KEY_READ, &made);
-            break;
-        case 1:
-            line.bytes("what", "RegOpenKeyExA with options 1");
-            status = RegOpenKeyExA(key, "", 1, KEY_READ, &made);
-            break;
-        case 2:
-            line.bytes("what", "RegCreateKeyExA with options 0x100");
-            status = RegCreateKeyExA(key, "probe", 0, nullptr, 0x100, KEY_ALL_ACCESS, nullptr, &made, nullptr);
-            break;
-        case 3:
-            line.bytes("what", "RegCreateKeyExA with Reserved 1");
-            status = RegCreateKeyExA(key, "probe", 1, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr);
-            break;
-        case 4:
-            line.bytes("what", "RegCreateKeyExA of a name of 256 characters");
-            status = RegCreateKeyExA(key, std::string(256, 'p').c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                     &made, nullptr);
-            if (status == ERROR_SUCCESS) {
-                RegDeleteKeyA(key, std::string(256, 'p').c_str());
+            case 0:
+                line.bytes("what", "a path of 300 characters");
+                status = RegOpenKeyExA(key, long_path.c_str(), 0, KEY_READ, &made);
+                break;
+            case 1:
+                line.bytes("what", "RegOpenKeyExA with options 1");
+                status = RegOpenKeyExA(key, "", 1, KEY_READ, &made);
+                break;
+            case 2:
+                line.bytes("what", "RegCreateKeyExA with options 0x100");
+                status =
+                    RegCreateKeyExA(key, "probe", 0, nullptr, 0x100, KEY_ALL_ACCESS, nullptr, &made, nullptr);
+                break;
+            case 3:
+                line.bytes("what", "RegCreateKeyExA with Reserved 1");
+                status =
+                    RegCreateKeyExA(key, "probe", 1, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr);
+                break;
+            case 4:
+                line.bytes("what", "RegCreateKeyExA of a name of 256 characters");
+                status = RegCreateKeyExA(key, std::string(256, 'p').c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                         nullptr, &made, nullptr);
+                if (status == ERROR_SUCCESS) {
+                    RegDeleteKeyA(key, std::string(256, 'p').c_str());
+                }
+                break;
+            case 5:
+                line.bytes("what", "RegSetValueExA with Reserved 1");
+                status = RegSetValueExA(key, "probe", 1, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1);
+                RegDeleteValueA(key, "probe");
+                break;
+            case 6:
+                line.bytes("what", "RegSetValueExA of a value name of 16,384 characters");
+                status = RegSetValueExA(key, std::string(16384, 'p').c_str(), 0, REG_BINARY,
+                                        reinterpret_cast<const BYTE*>("x"), 1);
+                RegDeleteValueA(key, std::string(16384, 'p').c_str());
+                break;
+            case 7:
+                line.bytes("what", "RegSetValueExA of no data with a size, on a null handle");
+                status = RegSetValueExA(nullptr, "v", 0, REG_BINARY, nullptr, 4);
+                break;
+            default: {
+                line.bytes("what", "RegQueryValueExA of a missing value through a handle that may not query");
+                HKEY writer = nullptr;
+                RegOpenKeyExA(key, "", 0, KEY_SET_VALUE, &writer);
+                DWORD type = untouched;
+                DWORD size = 8;
+                status = RegQueryValueExA(writer, "missing", nullptr, &type, nullptr, &size);
+                line.number("type", type).number("size", size);
+                RegCloseKey(writer);
+                break;
             }
-            break;
-        case 5:
-            line.bytes("what", "RegSetValueExA with Reserved 1");
-            status = RegSetValueExA(key, "probe", 1, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1);
-            RegDeleteValueA(key, "probe");
-            break;
-        case 6:
-            line.bytes("what", "RegSetValueExA of a value name of 16,384 characters");
-            status = RegSetValueExA(key, std::string(16384, 'p').c_str(), 0, REG_BINARY,
-                                    reinterpret_cast<const BYTE*>("x"), 1);
-            RegDeleteValueA(key, std::string(16384, 'p').c_str());
-            break;
-        case 7:
-            line.bytes("what", "RegSetValueExA of no data with a size, on a null handle");
-            status = RegSetValueExA(nullptr, "v", 0, REG_BINARY, nullptr, 4);
-            break;
-        default: {
-            line.bytes("what", "RegQueryValueExA of a missing value through a handle that may not query");
-            HKEY writer = nullptr;
-            RegOpenKeyExA(key, "", 0, KEY_SET_VALUE, &writer);
-            DWORD type = untouched;
-            DWORD size = 8;
-            status = RegQueryValueExA(writer, "missing", nullptr, &type, nullptr, &size);
-            line.number("type", type).number("size", size);
-            RegCloseKey(writer);
-            break;
-        }
         }
         ++m_calls;
         line.number("status", status).number("handle", handle_state(made)).write(m_out);

@@ -28,7 +28,9 @@ std::string quoted(std::string_view bytes)
 
 }  // namespace
 
-Line::Line(std::string_view op) : m_text("{\"op\":" + quoted(op)) {}
+Line::Line(std::string_view op) : m_text("{\"op\":" + quoted(op))
+{
+}
 
 void Line::key(std::string_view name)
 {

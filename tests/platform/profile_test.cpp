@@ -276,8 +276,8 @@ TEST(ProfileWrite, Duplicates)
     check_writes(dup, {{"d", "k", nullptr, "[d]\r\n[D]\r\nk=3\r\n[e]\r\n"sv}});
     // The key of the second section of the name is not the one reads find.
     check_reads(dup.c_str(), {{"d", "k", "def", big, 3, "def\0"sv, ERROR_FILE_NOT_FOUND}});
-    check_writes(dup, {{"D", nullptr, nullptr, "[D]\r\nk=3\r\n[e]\r\n"sv},
-                       {"D", nullptr, nullptr, "[e]\r\n"sv}});
+    check_writes(dup,
+                 {{"D", nullptr, nullptr, "[D]\r\nk=3\r\n[e]\r\n"sv}, {"D", nullptr, nullptr, "[e]\r\n"sv}});
 }
 
 TEST(ProfileWrite, RefusesWhatWouldNotReadBack)

@@ -844,15 +844,16 @@ TEST_F(RegistryStoreTest, AVersionTwoStoreMadeBeforeVolatileKeysGetsTheirColumns
     EXPECT_EQ(text_of(old, "v"), "kept");
     RegCloseKey(old);
     HKEY session = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Session", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                              &session, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Session", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &session, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(session);
     EXPECT_EQ(pragma(file, "PRAGMA user_version"), "2");
     EXPECT_EQ(pragma(file, "SELECT count(*) FROM keys WHERE boot IS NOT NULL"), "1");
     EXPECT_EQ(pragma(file, "SELECT serial FROM store"), "7");
     // What that release's statements do still works.
-    run_sql(file, "INSERT INTO keys(parent, name, folded, class, written) VALUES (2, x'4e00', x'004e', NULL, 1);");
+    run_sql(file,
+            "INSERT INTO keys(parent, name, folded, class, written) VALUES (2, x'4e00', x'004e', NULL, 1);");
     EXPECT_EQ(pragma(file, "PRAGMA integrity_check"), "ok");
 }
 
@@ -865,8 +866,8 @@ TEST_F(RegistryStoreTest, VolatileKeysEndWithTheStartOfTheSystem)
     use_store(file);
     const HKEY parent = create(HKEY_CURRENT_USER, "App");
     HKEY session = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(parent, "Session\\Inner", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                              &session, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(parent, "Session\\Inner", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &session, nullptr),
               ERROR_SUCCESS);
     set_text(session, "V", "this start");
     RegCloseKey(create(parent, "Kept"));
@@ -889,8 +890,9 @@ TEST_F(RegistryStoreTest, VolatileKeysEndWithTheStartOfTheSystem)
     EXPECT_EQ(text_of(session, "V"), "this start");
 
     // As if the system had started again since the keys were made.
-    run_sql(file, "UPDATE keys SET boot = CAST('an earlier start' AS BLOB) WHERE boot IS NOT NULL;"
-                  "UPDATE store SET volatile_boot = CAST('an earlier start' AS BLOB);");
+    run_sql(file,
+            "UPDATE keys SET boot = CAST('an earlier start' AS BLOB) WHERE boot IS NOT NULL;"
+            "UPDATE store SET volatile_boot = CAST('an earlier start' AS BLOB);");
     open_anew();
     EXPECT_EQ(subkey_names(parent), (std::vector<std::string>{"Kept"}));
     EXPECT_EQ(text_of(session, "V"), "<status 1018>");
