@@ -13,12 +13,14 @@
 
 #include "platform/win32.h"
 #include "tests/conformance/runner.h"
+#include "tests/support/utf16_file.h"
 
 namespace vh::conformance {
 
 namespace {
 
 using namespace std::string_view_literals;
+using vh::test::utf16_file;
 
 constexpr DWORD big = 64;
 
@@ -340,19 +342,6 @@ void write_existing_files(Runner& runner, const std::filesystem::path& directory
 // file"; a file that starts with a UTF-16 byte-order mark is such a file,
 // read and written as UTF-16, names and values converted from and to the
 // ANSI code page.
-
-// UTF-16 text as a file holds it: its byte-order mark, then each unit.
-std::string utf16_file(std::u16string_view text, bool big_endian = false)
-{
-    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t unit : text) {
-        const auto high = static_cast<char>(unit >> 8);
-        const auto low = static_cast<char>(unit & 0xFF);
-        bytes += big_endian ? high : low;
-        bytes += big_endian ? low : high;
-    }
-    return bytes;
-}
 
 // "\u00E9" in the ANSI code page.
 std::string e_acute()

@@ -19,28 +19,17 @@
 
 #include "platform/win32.h"
 #include "tests/differential/transcript.h"
+#include "tests/support/utf16_file.h"
 
 namespace vh::differential {
 
 namespace {
 
 using namespace std::string_literals;
+using vh::test::utf16_file;
 
 constexpr char sentinel = '\xCC';
 using Text = std::optional<std::string>;
-
-// UTF-16 in little-endian or big-endian order, from UTF-16 units.
-std::string utf16(std::u16string_view text, bool big_endian)
-{
-    std::string bytes = big_endian ? "\xFE\xFF"s : "\xFF\xFE"s;
-    for (const char16_t unit : text) {
-        const auto high = static_cast<char>(unit >> 8);
-        const auto low = static_cast<char>(unit & 0xFF);
-        bytes += big_endian ? high : low;
-        bytes += big_endian ? low : high;
-    }
-    return bytes;
-}
 
 struct Request {
     Text section;
@@ -91,7 +80,7 @@ std::vector<ProfileCase> cases()
          {{"s", "k"}, {"s", "n"}, {"t", "u"}},
          {{"s", "k", "v2"}, {"t", "added", "a"}, {"s", "n", {}}}},
         {"utf16le.ini",
-         utf16(u"[Sect]\r\nkey=valu\u00E9\r\n\u0100name=long "
+         utf16_file(u"[Sect]\r\nkey=valu\u00E9\r\n\u0100name=long "
                u"\u0101\r\nquoted=\"\u20AC\"\r\n[Zwei]\r\nk=\u20AC\r\n",
                false),
          {"Sect", "SECT", "Zwei"},
@@ -102,7 +91,7 @@ std::vector<ProfileCase> cases()
           {"Sect", "quoted", {}},
           {"Zwei", {}, {}}}},
         {"utf16be.ini",
-         utf16(u"[be]\r\nk=v\r\nwide=\u00FC\u00DF\r\n", true),
+         utf16_file(u"[be]\r\nk=v\r\nwide=\u00FC\u00DF\r\n", true),
          {"be"},
          {{"be", "k"}, {"be", "wide"}},
          {{"be", "k", "w"}, {"be", "n", "\xFC"}, {"other", "x", "y"}, {"be", "wide", {}}}},
@@ -141,7 +130,7 @@ std::vector<ProfileCase> cases()
          {{"L", "long", std::string(400, 'z')}, {"L", "quoted", {}}}},
         {"empty.ini", "", {"s"}, {{"s", "k"}}, {{"s", "k", "v"}, {"s", "k2", "v2"}, {"s", "k", {}}}},
         {"grows.ini",
-         utf16(u"", false),
+         utf16_file(u"", false),
          {"g", "h"},
          {{"g", "a"}, {"g", "b"}, {"h", "c"}},
          {{"g", "a", "1"}, {"g", "b", "\xE9\xE8"}, {"h", "c", "3"}, {"g", "a", "one"}, {"g", "b", {}}}},
