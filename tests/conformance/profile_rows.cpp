@@ -39,6 +39,9 @@ constexpr const char* wine_quote_cut =
 constexpr const char* wine_list_default =
     "Wine copies the default with its trailing blanks when a section has no keys to list; the "
     "documentation: trailing blanks of the default are stripped";
+constexpr const char* wine_orphan_entries =
+    "Wine takes the entries before a file's first section for the section named \"\"; Windows reads the "
+    "\"[]\" section (Wine's own test of this is todo_wine)";
 constexpr const char* wine_value_blanks =
     "Wine drops the blanks before a value when it writes it; the documentation: lpString is written to "
     "the file";
@@ -501,6 +504,16 @@ void open_points(Runner& runner, const std::filesystem::path& directory)
             GetPrivateProfileStringA("s", nullptr, "", buffer.text(), big, empty_key.string().c_str()), 2);
         check.bytes("buffer", buffer.contents(), buffer.after("k\0\0"sv));
     }
+
+    // Entries before the first section belong to no section; the section
+    // named "" is "[]" (Wine's test reads "val_e_section" so, passing on
+    // Windows while it is todo_wine on Wine).
+    const std::filesystem::path orphans = directory / "orphans.ini";
+    write_file(orphans, "\r\nkey=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n");
+    check_reads(runner, "entries before the first section", orphans,
+                {
+                    {"", "key", "def", big, 13, "val_e_section\0"sv, wine_orphan_entries},
+                });
 
     // A UTF-8 byte-order mark belongs to no line; the bytes after it are
     // taken as they are, in whatever the ANSI code page is (Wine's tests are
