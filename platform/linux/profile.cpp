@@ -274,6 +274,18 @@ public:
     {
         return m_unicode ? vh::profile::ansi_to_unicode_text(ansi) : std::string(ansi);
     }
+    // For a change: a name or value that the conversion would not keep as
+    // given (bytes that are no character of the ANSI code page) is refused,
+    // as other text that would not read back as written is, rather than
+    // written or matched as something else.
+    std::string exact(std::string_view ansi) const
+    {
+        std::string text = in(ansi);
+        if (m_unicode && out(text) != ansi) {
+            throw Win32Error(ERROR_INVALID_PARAMETER);
+        }
+        return text;
+    }
     std::string out(std::string_view text) const
     {
         return m_unicode ? vh::profile::unicode_text_to_ansi(text) : std::string(text);
@@ -582,12 +594,12 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         }
         if (key == nullptr) {
             update_profile(profile_path(file_name), false, [&](const ProfileText& text) {
-                return text.without_section(Converter(text).in(section));
+                return text.without_section(Converter(text).exact(section));
             });
         } else if (value == nullptr) {
             update_profile(profile_path(file_name), false, [&](const ProfileText& text) {
                 const Converter convert(text);
-                return text.without_key(convert.in(section), convert.in(key));
+                return text.without_key(convert.exact(section), convert.exact(key));
             });
         } else {
             // A name or value that would not read back as written is refused
@@ -597,7 +609,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
             }
             update_profile(profile_path(file_name), true, [&](const ProfileText& text) {
                 const Converter convert(text);
-                return text.with_value(convert.in(section), convert.in(key), convert.in(value));
+                return text.with_value(convert.exact(section), convert.exact(key), convert.exact(value));
             });
         }
         SetLastError(ERROR_SUCCESS);

@@ -166,8 +166,8 @@ constexpr std::string_view earlier_boots_sql =
     "UNION SELECT keys.id FROM keys JOIN gone ON keys.parent = gone.id) ";
 constexpr const char* removal_sql[] = {
     // The keys that stay, whose subkeys go, show the change in their listings.
-    "UPDATE keys SET version = version + 1, written = ?2 WHERE id IN "
-    "(SELECT parent FROM keys WHERE id IN gone) AND id NOT IN gone",
+    ("UPDATE keys SET version = version + 1, written = ?2 WHERE id IN "
+     "(SELECT parent FROM keys WHERE id IN gone) AND id NOT IN gone"),
     "DELETE FROM vals WHERE key IN gone",
     "DELETE FROM keys WHERE id IN gone",
 };

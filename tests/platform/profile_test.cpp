@@ -25,6 +25,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/utf16_file.h"
 
 namespace {
 
@@ -307,6 +308,32 @@ TEST(ProfileWrite, RefusesWhatWouldNotReadBack)
         EXPECT_EQ(GetLastError(), row.error);
     }
     EXPECT_EQ(read_file(file), before);
+}
+
+// A UTF-16 file takes names and values through the ANSI code page; bytes
+// that are no character of it (in UTF-8, the stand-in's default) would be
+// stored as U+FFFD, so the change is refused and the file stays.
+TEST(ProfileWrite, UnicodeFileRefusesBytesOutsideTheCodePage)
+{
+    if (GetACP() != CP_UTF8) {
+        GTEST_SKIP() << "every byte is a character of Windows-1252";
+    }
+    TempDir dir;
+    const std::string file = dir.file("unicode.ini");
+    const std::string before = vh::test::utf16_file(u"[s]\r\nk=v\r\n");
+    write_file(file, before);
+    const struct {
+        const char* section;
+        const char* key;
+        const char* value;
+    } rows[] = {{"s", "k", "\xFF"}, {"s", "\xC3", "v"}, {"\xFE", "k", "v"}, {"s", "\xFF", nullptr}, {"\xFF", nullptr, nullptr}};
+    for (const auto& row : rows) {
+        SetLastError(untouched);
+        EXPECT_EQ(WritePrivateProfileStringA(row.section, row.key, row.value, file.c_str()), FALSE);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(read_file(file), before);
+    check_writes(file, {{"s", "k", "caf\xC3\xA9", vh::test::utf16_file(u"[s]\r\nk=caf\u00E9\r\n")}});
 }
 
 TEST(ProfileWrite, MissingFilesAndDirectories)
