@@ -30,7 +30,8 @@ std::filesystem::path default_module()
     // Beside the client in a build folder; where it was installed, at the
     // place the installation gives the module relative to the client.
     std::error_code ignored;
-    const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+    const std::filesystem::path folder =
+        std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
     if (std::filesystem::exists(folder / "Vornhall.so", ignored)) {
         return folder / "Vornhall.so";
     }
@@ -120,7 +121,10 @@ ComPtr<IDispatch> create_object(const std::u16string& prog_id)
     return object;
 }
 
-Variant text_arg(const std::string& utf8) { return Variant::from_string(Bstr(from_utf8(utf8))); }
+Variant text_arg(const std::string& utf8)
+{
+    return Variant::from_string(Bstr(from_utf8(utf8)));
+}
 
 Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant> args, WORD flags)
 {
@@ -145,12 +149,14 @@ Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant>
     Variant result;
     EXCEPINFO excep{};
     UINT arg_error = 0;
-    status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.put(), &excep, &arg_error);
+    status =
+        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.put(), &excep, &arg_error);
     const Bstr description = Bstr::attach(excep.bstrDescription);
     const Bstr source = Bstr::attach(excep.bstrSource);
     const Bstr help = Bstr::attach(excep.bstrHelpFile);
     if (status == DISP_E_EXCEPTION) {
-        throw Failure{to_utf8(name) + " failed: " + to_utf8(description.view()) + " (" + hex(excep.scode) + ")"};
+        throw Failure{to_utf8(name) + " failed: " + to_utf8(description.view()) + " (" + hex(excep.scode) +
+                      ")"};
     }
     if (FAILED(status)) {
         throw Failure{to_utf8(name) + " failed (" + hex(status) + ")"};
@@ -158,8 +164,14 @@ Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant>
     return result;
 }
 
-std::string to_text(const Variant& value) { return value.is_empty() ? "" : to_utf8(value.to_string().view()); }
+std::string to_text(const Variant& value)
+{
+    return value.is_empty() ? "" : to_utf8(value.to_string().view());
+}
 
-bool to_bool(const Variant& value) { return value.kind() == VT_BOOL && value.get().boolVal != VARIANT_FALSE; }
+bool to_bool(const Variant& value)
+{
+    return value.kind() == VT_BOOL && value.get().boolVal != VARIANT_FALSE;
+}
 
 }  // namespace vh::cli

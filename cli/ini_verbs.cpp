@@ -43,7 +43,8 @@ const VerbTable& ini_verbs()
 {
     static const VerbTable verbs{
         {"get",
-         {"ini get FILE SECTION KEY [DEFAULT]", "print the value of an entry (DEFAULT when it is missing)", 3, 4,
+         {"ini get FILE SECTION KEY [DEFAULT]", "print the value of an entry (DEFAULT when it is missing)", 3,
+          4,
           [](const Args& a, const Output& out) {
               auto ini = ini_file(a[0]);
               std::vector<Variant> args{text_arg(a[1]), text_arg(a[2])};
@@ -58,8 +59,9 @@ const VerbTable& ini_verbs()
          {"ini set FILE SECTION KEY VALUE", "write an entry, adding or replacing it", 4, 4,
           [](const Args& a, const Output& out) {
               auto ini = ini_file(a[0]);
-              return report_change(call(ini.get(), u"WriteValue", {text_arg(a[1]), text_arg(a[2]), text_arg(a[3])}),
-                                   "store the entry", out);
+              return report_change(
+                  call(ini.get(), u"WriteValue", {text_arg(a[1]), text_arg(a[2]), text_arg(a[3])}),
+                  "store the entry", out);
           }}},
         {"delete-key",
          {"ini delete-key FILE SECTION KEY", "remove one entry", 3, 3,
@@ -72,7 +74,8 @@ const VerbTable& ini_verbs()
          {"ini delete-section FILE SECTION", "remove a section with all its entries", 2, 2,
           [](const Args& a, const Output& out) {
               auto ini = ini_file(a[0]);
-              return report_change(call(ini.get(), u"DeleteSection", {text_arg(a[1])}), "remove the section", out);
+              return report_change(call(ini.get(), u"DeleteSection", {text_arg(a[1])}), "remove the section",
+                                   out);
           }}},
         {"sections",
          {"ini sections FILE", "list the section names, one per line", 1, 1,

@@ -37,10 +37,11 @@ void print_group(std::FILE* out, const Group& group)
 
 void print_help(std::FILE* out)
 {
-    std::fprintf(out, "Usage: vornhall [--json] <group> <verb> [arguments]\n"
-                      "  or:  vornhall --help | --version\n"
-                      "Drives the Vornhall component as a script host does: creates its iniHandler and\n"
-                      "RegistryHandler objects by name and calls their members late-bound.\n");
+    std::fprintf(out,
+                 "Usage: vornhall [--json] <group> <verb> [arguments]\n"
+                 "  or:  vornhall --help | --version\n"
+                 "Drives the Vornhall component as a script host does: creates its iniHandler and\n"
+                 "RegistryHandler objects by name and calls their members late-bound.\n");
     for (const Group& group : groups) {
         std::fprintf(out, "\n");
         print_group(out, group);

@@ -24,8 +24,11 @@ const VerbTable& module_verbs()
 {
     static const VerbTable verbs{
         {"register",
-         {"register [MODULE]", "register the component's classes (default: the module vornhall came with)", 0, 1,
-          [](const Args& a, const Output& out) { return call_entry(a, "DllRegisterServer", "registered", out); }}},
+         {"register [MODULE]", "register the component's classes (default: the module vornhall came with)", 0,
+          1,
+          [](const Args& a, const Output& out) {
+              return call_entry(a, "DllRegisterServer", "registered", out);
+          }}},
         {"unregister",
          {"unregister [MODULE]", "remove the component's registration", 0, 1,
           [](const Args& a, const Output& out) {

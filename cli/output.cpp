@@ -37,7 +37,10 @@ std::size_t utf8_sequence(std::string_view text, char32_t& code)
     return length;
 }
 
-bool is_control(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+bool is_control(char32_t code)
+{
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
 
 std::string escaped(const char* format, unsigned value)
 {
@@ -56,27 +59,27 @@ std::string json_string(std::string_view text)
         const std::size_t sequence = utf8_sequence(text, code);
         const std::size_t length = std::max<std::size_t>(sequence, 1);
         switch (text[0]) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (sequence != 0 && is_control(code)) {
-                out += escaped("\\u%04x", static_cast<unsigned>(code));
-            } else {
-                out.append(text.substr(0, length));
-            }
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (sequence != 0 && is_control(code)) {
+                    out += escaped("\\u%04x", static_cast<unsigned>(code));
+                } else {
+                    out.append(text.substr(0, length));
+                }
         }
         text.remove_prefix(length);
     }

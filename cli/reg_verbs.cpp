@@ -23,9 +23,10 @@ std::int32_t parse_root(const std::string& text)
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     static const std::map<std::string, std::uint32_t> roots{
-        {"HKCR", 0x80000000u}, {"HKEY_CLASSES_ROOT", 0x80000000u}, {"HKCU", 0x80000001u},
-        {"HKEY_CURRENT_USER", 0x80000001u}, {"HKLM", 0x80000002u}, {"HKEY_LOCAL_MACHINE", 0x80000002u},
-        {"HKU", 0x80000003u}, {"HKEY_USERS", 0x80000003u},
+        {"HKCR", 0x80000000u}, {"HKEY_CLASSES_ROOT", 0x80000000u},
+        {"HKCU", 0x80000001u}, {"HKEY_CURRENT_USER", 0x80000001u},
+        {"HKLM", 0x80000002u}, {"HKEY_LOCAL_MACHINE", 0x80000002u},
+        {"HKU", 0x80000003u},  {"HKEY_USERS", 0x80000003u},
     };
     if (const auto found = roots.find(upper); found != roots.end()) {
         return static_cast<std::int32_t>(found->second);
@@ -43,11 +44,20 @@ HKEY root_handle(const std::string& text)
     return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(parse_root(text)));
 }
 
-Variant root_arg(const std::string& text) { return Variant::from_int32(parse_root(text)); }
+Variant root_arg(const std::string& text)
+{
+    return Variant::from_int32(parse_root(text));
+}
 
-ComPtr<IDispatch> registry() { return create_object(u"Vornhall.RegistryHandler"); }
+ComPtr<IDispatch> registry()
+{
+    return create_object(u"Vornhall.RegistryHandler");
+}
 
-std::string where(const Args& a) { return a[0] + "\\" + a[1]; }
+std::string where(const Args& a)
+{
+    return a[0] + "\\" + a[1];
+}
 
 // The names of a listing, without its end entry.
 std::vector<std::string> listed_names(const Variant& listing)
@@ -83,30 +93,30 @@ void require_key(IDispatch* handler, const Args& a)
 std::pair<std::string, std::string> describe(const Variant& value)
 {
     switch (value.kind()) {
-    case VT_I4:
-        return {std::to_string(value.get().lVal), std::to_string(value.get().lVal)};
-    case VT_BOOL: {
-        const char* text = value.get().boolVal != VARIANT_FALSE ? "true" : "false";
-        return {text, text};
-    }
-    case VT_EMPTY:
-        return {"", "null"};
-    default:
-        return {to_text(value), json_string(to_text(value))};
+        case VT_I4:
+            return {std::to_string(value.get().lVal), std::to_string(value.get().lVal)};
+        case VT_BOOL: {
+            const char* text = value.get().boolVal != VARIANT_FALSE ? "true" : "false";
+            return {text, text};
+        }
+        case VT_EMPTY:
+            return {"", "null"};
+        default:
+            return {to_text(value), json_string(to_text(value))};
     }
 }
 
 const char* kind_name(const Variant& value)
 {
     switch (value.kind()) {
-    case VT_I4:
-        return "number";
-    case VT_BOOL:
-        return "boolean";
-    case VT_EMPTY:
-        return "unread";
-    default:
-        return "text";
+        case VT_I4:
+            return "number";
+        case VT_BOOL:
+            return "boolean";
+        case VT_EMPTY:
+            return "unread";
+        default:
+            return "text";
     }
 }
 
@@ -214,11 +224,12 @@ const VerbTable& reg_verbs()
               require_key(handler.get(), a);
               std::vector<std::string> plain;
               std::vector<std::string> json;
-              for (const auto& name : listed_names(call(handler.get(), u"EnumValues", {root_arg(a[0]), text_arg(a[1])}))) {
+              for (const auto& name :
+                   listed_names(call(handler.get(), u"EnumValues", {root_arg(a[0]), text_arg(a[1])}))) {
                   const Variant value =
                       call(handler.get(), u"ReadRegValue", {root_arg(a[0]), text_arg(a[1]), text_arg(name)});
                   const auto [text, json_value] = describe(value);
-                  const std::string shown = value.is_empty() ? "(of a type not read)"
+                  const std::string shown = value.is_empty()          ? "(of a type not read)"
                                             : value.kind() == VT_BSTR ? text
                                                                       : text + " (" + kind_name(value) + ")";
                   plain.push_back((name.empty() ? std::string("(unnamed)") : name) + " = " + shown);
@@ -246,8 +257,9 @@ const VerbTable& reg_verbs()
           "write a value, creating the key when it is missing", 5, 5,
           [](const Args& a, const Output& out) {
               auto handler = registry();
-              const Variant outcome = call(handler.get(), u"WriteRegValue",
-                                           {root_arg(a[0]), text_arg(a[1]), text_arg(a[2]), typed_value(a[3], a[4])});
+              const Variant outcome =
+                  call(handler.get(), u"WriteRegValue",
+                       {root_arg(a[0]), text_arg(a[1]), text_arg(a[2]), typed_value(a[3], a[4])});
               if (!to_text(outcome).empty()) {
                   throw Failure{to_text(outcome)};
               }
@@ -288,7 +300,9 @@ const VerbTable& reg_verbs()
           "make a key refuse reading, writing or both (none allows all)", 3, 3,
           [](const Args& a, const Output& out) {
               static const std::map<std::string, DWORD> refusals{
-                  {"none", 0}, {"read", VH_KEY_DENY_READ}, {"write", VH_KEY_DENY_WRITE},
+                  {"none", 0},
+                  {"read", VH_KEY_DENY_READ},
+                  {"write", VH_KEY_DENY_WRITE},
                   {"all", VH_KEY_DENY_READ | VH_KEY_DENY_WRITE}};
               const auto found = refusals.find(a[2]);
               if (found == refusals.end()) {
@@ -333,12 +347,13 @@ const VerbTable& reg_verbs()
                   });
               });
               out.progress_end();
-              out.result("imported " + std::to_string(done.keys) + " keys and " + std::to_string(done.values) +
-                             " values; removed " + std::to_string(done.removed_keys) + " key trees and " +
-                             std::to_string(done.removed_values) + " values",
-                         "{\"keys\": " + std::to_string(done.keys) + ", \"values\": " + std::to_string(done.values) +
-                             ", \"removed_keys\": " + std::to_string(done.removed_keys) +
-                             ", \"removed_values\": " + std::to_string(done.removed_values) + "}");
+              out.result(
+                  "imported " + std::to_string(done.keys) + " keys and " + std::to_string(done.values) +
+                      " values; removed " + std::to_string(done.removed_keys) + " key trees and " +
+                      std::to_string(done.removed_values) + " values",
+                  "{\"keys\": " + std::to_string(done.keys) + ", \"values\": " + std::to_string(done.values) +
+                      ", \"removed_keys\": " + std::to_string(done.removed_keys) +
+                      ", \"removed_values\": " + std::to_string(done.removed_values) + "}");
               return exit_ok;
           }}},
     };

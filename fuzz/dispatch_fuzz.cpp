@@ -45,9 +45,9 @@ constexpr int max_depth = 2;
 constexpr char initial_ini[] = "; settings\r\n[s]\r\nk=v\r\nq=\"quoted\"\r\n\r\n[t]\r\nx=1\r\n";
 
 // The plain kinds an argument can have, Empty to UI8 and Decimal.
-constexpr VARTYPE kinds[] = {VT_EMPTY, VT_NULL,  VT_I2,  VT_I4,  VT_R4,  VT_R8,      VT_CY,
-                             VT_DATE,  VT_BSTR,  VT_DISPATCH, VT_ERROR, VT_BOOL, VT_VARIANT, VT_UNKNOWN,
-                             VT_DECIMAL, VT_I1,  VT_UI1, VT_UI2, VT_UI4, VT_I8,      VT_UI8};
+constexpr VARTYPE kinds[] = {VT_EMPTY,   VT_NULL, VT_I2,       VT_I4,    VT_R4,   VT_R8,      VT_CY,
+                             VT_DATE,    VT_BSTR, VT_DISPATCH, VT_ERROR, VT_BOOL, VT_VARIANT, VT_UNKNOWN,
+                             VT_DECIMAL, VT_I1,   VT_UI1,      VT_UI2,   VT_UI4,  VT_I8,      VT_UI8};
 
 // What a by-reference argument points at, and what it owns through that.
 struct Storage {
@@ -79,13 +79,14 @@ struct Storage {
 // that names and paths treat specially or that do not fit a code page.
 BSTR make_text(Input& in)
 {
-    static constexpr char16_t special[] = {u'\\', u'[', u']', u'=', u';', u'"', u' ', u'\t', u'\r', u'\n',
-                                           u'\u00E9', u'\u20AC', 0xD800, 0xDC00, 0xFFFF, u'\0'};
+    static constexpr char16_t special[] = {u'\\', u'[',  u']',      u'=',      u';',   u'"',   u' ',   u'\t',
+                                           u'\r', u'\n', u'\u00E9', u'\u20AC', 0xD800, 0xDC00, 0xFFFF, u'\0'};
     const std::size_t length = in.byte() % 24;
     std::u16string text;
     for (std::size_t i = 0; i < length; ++i) {
         const std::uint8_t b = in.byte();
-        text.push_back(b < 0x80 ? static_cast<char16_t>(b) : special[b % (sizeof special / sizeof special[0])]);
+        text.push_back(b < 0x80 ? static_cast<char16_t>(b)
+                                : special[b % (sizeof special / sizeof special[0])]);
     }
     return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
 }
@@ -177,8 +178,9 @@ private:
                                       nullptr, &key, nullptr) == ERROR_SUCCESS,
                       "cannot create the store's keys");
         RegCloseKey(key);
-        VH_FUZZ_CHECK(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fuzz", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS,
-                      "cannot open the store's key");
+        VH_FUZZ_CHECK(
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fuzz", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS,
+            "cannot open the store's key");
         const DWORD number = 7;
         RegSetValueExA(key, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
         RegSetValueExA(key, "t", 0, REG_SZ, reinterpret_cast<const BYTE*>("text"), 5);
@@ -222,31 +224,31 @@ void Arguments::make(Input& in, VARIANT& v, Storage& storage, int depth)
     VARIANT value;
     VariantInit(&value);
     switch (kind) {
-    case VT_BSTR:
-        value.bstrVal = make_text(in);
-        break;
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        value.punkVal = object(in);
-        break;
-    case VT_ERROR:
-        value.scode = in.byte() < 0x80 ? DISP_E_PARAMNOTFOUND : static_cast<SCODE>(in.u32());
-        break;
-    case VT_I4: {
-        // Often one of the roots or just past them, as scripts pass them.
-        const std::uint8_t b = in.byte();
-        value.lVal = b < 0x80 ? static_cast<LONG>(0x80000000u + b % 5) : static_cast<LONG>(in.u32());
-        break;
-    }
-    case VT_DECIMAL:
-        value.decVal.scale = in.byte();
-        value.decVal.sign = in.byte();
-        value.decVal.Hi32 = in.u32();
-        value.decVal.Lo64 = in.u64();
-        break;
-    default:
-        value.llVal = static_cast<LONGLONG>(in.u64());
-        break;
+        case VT_BSTR:
+            value.bstrVal = make_text(in);
+            break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            value.punkVal = object(in);
+            break;
+        case VT_ERROR:
+            value.scode = in.byte() < 0x80 ? DISP_E_PARAMNOTFOUND : static_cast<SCODE>(in.u32());
+            break;
+        case VT_I4: {
+            // Often one of the roots or just past them, as scripts pass them.
+            const std::uint8_t b = in.byte();
+            value.lVal = b < 0x80 ? static_cast<LONG>(0x80000000u + b % 5) : static_cast<LONG>(in.u32());
+            break;
+        }
+        case VT_DECIMAL:
+            value.decVal.scale = in.byte();
+            value.decVal.sign = in.byte();
+            value.decVal.Hi32 = in.u32();
+            value.decVal.Lo64 = in.u64();
+            break;
+        default:
+            value.llVal = static_cast<LONGLONG>(in.u64());
+            break;
     }
     if (!by_ref) {
         v = value;
@@ -255,27 +257,27 @@ void Arguments::make(Input& in, VARIANT& v, Storage& storage, int depth)
     }
     v.vt = static_cast<VARTYPE>(VT_BYREF | kind);
     switch (kind) {
-    case VT_BSTR:
-        storage.text = value.bstrVal;
-        v.pbstrVal = &storage.text;
-        break;
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        storage.object = value.punkVal;
-        v.ppunkVal = &storage.object;
-        break;
-    case VT_DECIMAL:
-        storage.decimal = value.decVal;
-        v.pdecVal = &storage.decimal;
-        break;
-    case VT_VARIANT:
-        // Too deep: a reference to an Empty Variant.
-        v.pvarVal = &storage.inner;
-        break;
-    default:
-        storage.scalar = static_cast<std::uint64_t>(value.llVal);
-        v.byref = &storage.scalar;
-        break;
+        case VT_BSTR:
+            storage.text = value.bstrVal;
+            v.pbstrVal = &storage.text;
+            break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            storage.object = value.punkVal;
+            v.ppunkVal = &storage.object;
+            break;
+        case VT_DECIMAL:
+            storage.decimal = value.decVal;
+            v.pdecVal = &storage.decimal;
+            break;
+        case VT_VARIANT:
+            // Too deep: a reference to an Empty Variant.
+            v.pvarVal = &storage.inner;
+            break;
+        default:
+            storage.scalar = static_cast<std::uint64_t>(value.llVal);
+            v.byref = &storage.scalar;
+            break;
     }
 }
 
@@ -313,12 +315,12 @@ void Arguments::make_array(Input& in, VARIANT& v, Storage& storage, VARTYPE elem
 const vh::InterfaceTable& table_for(int object)
 {
     switch (object) {
-    case 0:
-        return vh::ini_handler_table();
-    case 1:
-        return vh::registry_handler_table();
-    default:
-        return vh::collection_table();
+        case 0:
+            return vh::ini_handler_table();
+        case 1:
+            return vh::registry_handler_table();
+        default:
+            return vh::collection_table();
     }
 }
 
@@ -333,8 +335,9 @@ void one_call(Input& in, Objects& objects)
     if (id_choice < 0xE0) {
         id = table.members[id_choice % table.members.size()].id;
     } else if (id_choice < 0xF0) {
-        static constexpr DISPID others[] = {DISPID_VALUE, DISPID_NEWENUM, DISPID_UNKNOWN, DISPID_PROPERTYPUT, 1, 2,
-                                            3, 0x60030008, 0x68030001};
+        static constexpr DISPID others[] = {
+            DISPID_VALUE, DISPID_NEWENUM, DISPID_UNKNOWN, DISPID_PROPERTYPUT, 1, 2, 3,
+            0x60030008,   0x68030001};
         id = others[id_choice % (sizeof others / sizeof others[0])];
     } else {
         id = static_cast<DISPID>(in.u32());
@@ -358,8 +361,8 @@ void one_call(Input& in, Objects& objects)
     VariantInit(&result);
     EXCEPINFO excep{};
     UINT arg_error = 0xFFFFFFFFu;
-    const HRESULT status = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &excep,
-                                          &arg_error);
+    const HRESULT status =
+        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &excep, &arg_error);
 
     char what[160];
     std::snprintf(what, sizeof what, "Invoke of %08X on %s, flags %u, %u arguments (%u named): status %08X",

@@ -47,12 +47,12 @@ struct Arg {
 Arg read_arg(Input& in, unsigned mode)
 {
     switch (mode & 3) {
-    case 0:
-        return {true, {}};
-    case 1:
-        return {false, {}};
-    default:
-        return {false, in.text(24)};
+        case 0:
+            return {true, {}};
+        case 1:
+            return {false, {}};
+        default:
+            return {false, in.text(24)};
     }
 }
 
@@ -74,7 +74,8 @@ std::string_view trimmed(std::string_view text)
 
 std::string_view unquoted(std::string_view value)
 {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
         return value.substr(1, value.size() - 2);
     }
     return value;
@@ -98,16 +99,17 @@ std::string printable(std::string_view bytes)
 
 // A read with a sentinel-guarded buffer; checks the reply's shape and
 // returns it (the count bytes before the final NUL).
-std::string guarded_read(const Arg& section, const Arg& key, const Arg& fallback, DWORD size, bool null_buffer,
-                         const std::string& path)
+std::string guarded_read(const Arg& section, const Arg& key, const Arg& fallback, DWORD size,
+                         bool null_buffer, const std::string& path)
 {
     std::vector<char> buffer(size + guard, sentinel);
     char* target = (null_buffer && size == 0) ? nullptr : buffer.data();
     SetLastError(0xDEAD);
-    const DWORD count = GetPrivateProfileStringA(section.get(), key.get(), fallback.get(), target, size, path.c_str());
+    const DWORD count =
+        GetPrivateProfileStringA(section.get(), key.get(), fallback.get(), target, size, path.c_str());
     const DWORD error = GetLastError();
-    const std::string what = "read of " + (section.null ? std::string("null") : printable(section.seen())) + " / " +
-                             (key.null ? std::string("null") : printable(key.seen())) + ", size " +
+    const std::string what = "read of " + (section.null ? std::string("null") : printable(section.seen())) +
+                             " / " + (key.null ? std::string("null") : printable(key.seen())) + ", size " +
                              std::to_string(size) + ", count " + std::to_string(count);
 
     for (std::size_t i = size; i < buffer.size(); ++i) {
@@ -131,7 +133,8 @@ std::string guarded_read(const Arg& section, const Arg& key, const Arg& fallback
         }
         if (error == ERROR_MORE_DATA && size >= 2) {
             VH_FUZZ_CHECK(count == size - 2, what + ": a cut list is size - 2 long");
-            VH_FUZZ_CHECK(buffer[size - 1] == '\0' && buffer[size - 2] == '\0', what + ": a cut list ends in two NULs");
+            VH_FUZZ_CHECK(buffer[size - 1] == '\0' && buffer[size - 2] == '\0',
+                          what + ": a cut list ends in two NULs");
         }
     }
     return std::string(buffer.data(), count);
@@ -202,8 +205,9 @@ void write_request(Input& in, const std::string& path)
     }
     const std::string got = read_back(section, key, path);
     const std::string_view expected = unquoted(trimmed(value.seen()));
-    VH_FUZZ_CHECK(got == expected, what + ": reads back " + printable(got) + ", expected " + printable(expected) +
-                                       "; file " + printable(vh::fuzz::read_file(path)));
+    VH_FUZZ_CHECK(got == expected, what + ": reads back " + printable(got) + ", expected " +
+                                       printable(expected) + "; file " +
+                                       printable(vh::fuzz::read_file(path)));
 }
 
 }  // namespace

@@ -63,22 +63,22 @@ bool is_root(std::uint32_t value)
 bool documented(LSTATUS status)
 {
     switch (status) {
-    case ERROR_SUCCESS:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_INVALID_HANDLE:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_MORE_DATA:
-    case ERROR_NO_MORE_ITEMS:
-    case ERROR_NOACCESS:
-    case ERROR_BADKEY:
-    case ERROR_KEY_DELETED:
-    case ERROR_CHILD_MUST_BE_VOLATILE:
-        return true;
-    default:
-        return false;
+        case ERROR_SUCCESS:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_MORE_DATA:
+        case ERROR_NO_MORE_ITEMS:
+        case ERROR_NOACCESS:
+        case ERROR_BADKEY:
+        case ERROR_KEY_DELETED:
+        case ERROR_CHILD_MUST_BE_VOLATILE:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -131,8 +131,8 @@ public:
     {
         for (const std::uint32_t handle : m_open) {
             const LSTATUS status = RegCloseKey(as_key(handle));
-            VH_FUZZ_CHECK(status == ERROR_SUCCESS, "closing handle " + std::to_string(handle) + " gave " +
-                                                       std::to_string(status));
+            VH_FUZZ_CHECK(status == ERROR_SUCCESS,
+                          "closing handle " + std::to_string(handle) + " gave " + std::to_string(status));
         }
         m_open.clear();
         VH_FUZZ_CHECK(VhRegOpenHandleCount() == 0, "handles left open after closing all");
@@ -142,50 +142,50 @@ private:
     void step(std::uint8_t op, Input& in)
     {
         switch (op % 11) {
-        case 0:
-            open_key(in);
-            break;
-        case 1:
-            create_key(in);
-            break;
-        case 2:
-            close_key(in);
-            break;
-        case 3:
-            check(RegDeleteKeyA(handle(in), path(in).get()), "RegDeleteKeyA");
-            break;
-        case 4:
-            set_value(in);
-            break;
-        case 5:
-            check(RegDeleteValueA(handle(in), path(in).get()), "RegDeleteValueA");
-            break;
-        case 6:
-            enum_key(in);
-            break;
-        case 7:
-            enum_value(in);
-            break;
-        case 8:
-            query_value(in);
-            break;
-        case 9: {
-            const HKEY key = handle(in);
-            const Text subkey = path(in);
-            const std::uint8_t choice = in.byte();
-            const DWORD denied = choice < 0xF0 ? choice % 4 : in.u32();
-            check(VhRegSetKeyAccess(key, subkey.get(), denied), "VhRegSetKeyAccess");
-            break;
-        }
-        default: {
-            const HKEY key = handle(in);
-            const Text subkey = path(in);
-            DWORD denied = 0xDEAD;
-            const LSTATUS status = VhRegGetKeyAccess(key, subkey.get(), &denied);
-            check(status, "VhRegGetKeyAccess");
-            VH_FUZZ_CHECK(status != ERROR_SUCCESS || denied <= 3, "refusals out of range");
-            break;
-        }
+            case 0:
+                open_key(in);
+                break;
+            case 1:
+                create_key(in);
+                break;
+            case 2:
+                close_key(in);
+                break;
+            case 3:
+                check(RegDeleteKeyA(handle(in), path(in).get()), "RegDeleteKeyA");
+                break;
+            case 4:
+                set_value(in);
+                break;
+            case 5:
+                check(RegDeleteValueA(handle(in), path(in).get()), "RegDeleteValueA");
+                break;
+            case 6:
+                enum_key(in);
+                break;
+            case 7:
+                enum_value(in);
+                break;
+            case 8:
+                query_value(in);
+                break;
+            case 9: {
+                const HKEY key = handle(in);
+                const Text subkey = path(in);
+                const std::uint8_t choice = in.byte();
+                const DWORD denied = choice < 0xF0 ? choice % 4 : in.u32();
+                check(VhRegSetKeyAccess(key, subkey.get(), denied), "VhRegSetKeyAccess");
+                break;
+            }
+            default: {
+                const HKEY key = handle(in);
+                const Text subkey = path(in);
+                DWORD denied = 0xDEAD;
+                const LSTATUS status = VhRegGetKeyAccess(key, subkey.get(), &denied);
+                check(status, "VhRegGetKeyAccess");
+                VH_FUZZ_CHECK(status != ERROR_SUCCESS || denied <= 3, "refusals out of range");
+                break;
+            }
         }
     }
 
@@ -202,22 +202,22 @@ private:
         static constexpr char alphabet[] = "aAbBcC\\\\\\xX \xC3\xA9.";
         const std::uint8_t mode = in.byte();
         switch (mode % 8) {
-        case 0:
-            return {true, {}};
-        case 1:
-            return {false, {}};
-        case 2:
-            return {false, in.text(40)};
-        case 3:
-            return {false, std::string(255 + mode / 8 % 3, 'k')};  // around the limit of a key name
-        default: {
-            std::string text;
-            const std::size_t length = in.byte() % 10;
-            for (std::size_t i = 0; i < length; ++i) {
-                text.push_back(alphabet[in.byte() % (sizeof alphabet - 1)]);
+            case 0:
+                return {true, {}};
+            case 1:
+                return {false, {}};
+            case 2:
+                return {false, in.text(40)};
+            case 3:
+                return {false, std::string(255 + mode / 8 % 3, 'k')};  // around the limit of a key name
+            default: {
+                std::string text;
+                const std::size_t length = in.byte() % 10;
+                for (std::size_t i = 0; i < length; ++i) {
+                    text.push_back(alphabet[in.byte() % (sizeof alphabet - 1)]);
+                }
+                return {false, text};
             }
-            return {false, text};
-        }
         }
     }
 
@@ -232,8 +232,9 @@ private:
 
     static REGSAM access(Input& in)
     {
-        static constexpr REGSAM masks[] = {KEY_READ,  KEY_WRITE,  KEY_ALL_ACCESS, 0,          0x02000000,
-                                           0x80000000, 0x40000000, 0x10000000,    KEY_QUERY_VALUE, KEY_SET_VALUE};
+        static constexpr REGSAM masks[] = {KEY_READ,        KEY_WRITE,    KEY_ALL_ACCESS, 0,
+                                           0x02000000,      0x80000000,   0x40000000,     0x10000000,
+                                           KEY_QUERY_VALUE, KEY_SET_VALUE};
         const std::uint8_t choice = in.byte();
         return choice < 0xF0 ? masks[choice % (sizeof masks / sizeof masks[0])] : in.u32();
     }
@@ -296,16 +297,17 @@ private:
         const REGSAM mask = access(in);
         const std::size_t slot = first_free_slot + in.byte() % (slot_count - first_free_slot);
         if ((choice & 0x0C) == 0x0C) {
-            check(RegCreateKeyExA(parent, subkey.get(), reserved, class_text.null ? nullptr : class_text.bytes.data(),
-                                  options, mask, nullptr, nullptr, nullptr),
+            check(RegCreateKeyExA(parent, subkey.get(), reserved,
+                                  class_text.null ? nullptr : class_text.bytes.data(), options, mask, nullptr,
+                                  nullptr, nullptr),
                   "RegCreateKeyExA");
             return;
         }
         HKEY result = as_key(0x5A5A5A5Au);
         DWORD disposition = 0xDEAD;
-        const LSTATUS status =
-            RegCreateKeyExA(parent, subkey.get(), reserved, class_text.null ? nullptr : class_text.bytes.data(),
-                            options, mask, nullptr, &result, (choice & 1) != 0 ? &disposition : nullptr);
+        const LSTATUS status = RegCreateKeyExA(
+            parent, subkey.get(), reserved, class_text.null ? nullptr : class_text.bytes.data(), options,
+            mask, nullptr, &result, (choice & 1) != 0 ? &disposition : nullptr);
         if (status == ERROR_SUCCESS && (choice & 1) != 0) {
             VH_FUZZ_CHECK(disposition == REG_CREATED_NEW_KEY || disposition == REG_OPENED_EXISTING_KEY,
                           "RegCreateKeyExA disposition " + std::to_string(disposition));
@@ -333,8 +335,9 @@ private:
 
     void set_value(Input& in)
     {
-        static constexpr DWORD types[] = {REG_NONE,  REG_SZ,        REG_EXPAND_SZ,        REG_BINARY, REG_DWORD,
-                                          REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ, REG_QWORD};
+        static constexpr DWORD types[] = {REG_NONE,   REG_SZ,       REG_EXPAND_SZ,
+                                          REG_BINARY, REG_DWORD,    REG_DWORD_BIG_ENDIAN,
+                                          REG_LINK,   REG_MULTI_SZ, REG_QWORD};
         const HKEY key = handle(in);
         const Text name = path(in);
         const std::uint8_t choice = in.byte();
@@ -346,7 +349,8 @@ private:
             length = data.empty() ? 0 : how % static_cast<DWORD>(data.size());
         }
         const BYTE* bytes = (how & 3) == 2 ? nullptr : reinterpret_cast<const BYTE*>(data.data());
-        check(RegSetValueExA(key, name.get(), (how & 0xF0) == 0xF0 ? 1 : 0, type, bytes, length), "RegSetValueExA");
+        check(RegSetValueExA(key, name.get(), (how & 0xF0) == 0xF0 ? 1 : 0, type, bytes, length),
+              "RegSetValueExA");
     }
 
     void enum_key(Input& in)
@@ -359,9 +363,9 @@ private:
         DWORD name_length = name.size();
         DWORD class_length = class_text.size();
         FILETIME written{0xDEAD, 0xDEAD};
-        const LSTATUS status = RegEnumKeyExA(key, index, name.text(), (choice & 4) != 0 ? nullptr : &name_length,
-                                             nullptr, class_text.text(), (choice & 8) != 0 ? nullptr : &class_length,
-                                             (choice & 16) != 0 ? nullptr : &written);
+        const LSTATUS status = RegEnumKeyExA(
+            key, index, name.text(), (choice & 4) != 0 ? nullptr : &name_length, nullptr, class_text.text(),
+            (choice & 8) != 0 ? nullptr : &class_length, (choice & 16) != 0 ? nullptr : &written);
         check(status, "RegEnumKeyExA");
         const std::string what = "RegEnumKeyExA index " + std::to_string(index) + " sizes " +
                                  std::to_string(name.size()) + "/" + std::to_string(class_text.size());
@@ -387,9 +391,9 @@ private:
         DWORD name_length = name.size();
         DWORD data_length = data.size();
         DWORD type = 0xDEAD;
-        const LSTATUS status =
-            RegEnumValueA(key, index, name.text(), (choice & 4) != 0 ? nullptr : &name_length, nullptr,
-                          (choice & 8) != 0 ? nullptr : &type, data.data(), (choice & 16) != 0 ? nullptr : &data_length);
+        const LSTATUS status = RegEnumValueA(
+            key, index, name.text(), (choice & 4) != 0 ? nullptr : &name_length, nullptr,
+            (choice & 8) != 0 ? nullptr : &type, data.data(), (choice & 16) != 0 ? nullptr : &data_length);
         check(status, "RegEnumValueA");
         const std::string what = "RegEnumValueA index " + std::to_string(index) + " sizes " +
                                  std::to_string(name.size()) + "/" + std::to_string(data.size());
@@ -420,11 +424,13 @@ private:
         const std::string what = "RegQueryValueExA size " + std::to_string(data.size());
         VH_FUZZ_CHECK(data.untouched_from(data.size()), what + ": data written past its size");
         if (status == ERROR_SUCCESS && !data.null() && (choice & 4) == 0) {
-            VH_FUZZ_CHECK(data_length <= data.size(), what + ": data larger than its buffer reported as copied");
+            VH_FUZZ_CHECK(data_length <= data.size(),
+                          what + ": data larger than its buffer reported as copied");
         }
         if (status == ERROR_MORE_DATA) {
             VH_FUZZ_CHECK(data_length > data.size(), what + ": more data reported for data that fits");
-            VH_FUZZ_CHECK(data.null() || data.untouched_from(0), what + ": data copied although it does not fit");
+            VH_FUZZ_CHECK(data.null() || data.untouched_from(0),
+                          what + ": data copied although it does not fit");
         }
     }
 
@@ -463,7 +469,8 @@ void change_shared(Input& in)
 
 void select_state(DWORD state)
 {
-    VH_FUZZ_CHECK(VhRegSelectState(state) == ERROR_SUCCESS, "cannot select registry state " + std::to_string(state));
+    VH_FUZZ_CHECK(VhRegSelectState(state) == ERROR_SUCCESS,
+                  "cannot select registry state " + std::to_string(state));
 }
 
 // SQLite's own check of the store file, through a connection of our own.
@@ -505,7 +512,6 @@ std::string fresh_store()
     return path;
 }
 
-
 // Everything one state answers about a value and a key's listing.
 std::string answers(const std::string& path, const std::string& name)
 {
@@ -520,7 +526,8 @@ std::string answers(const std::string& path, const std::string& name)
     DWORD type = 0;
     DWORD size = static_cast<DWORD>(data.size());
     const LSTATUS queried = RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size);
-    said += "query " + std::to_string(queried) + " " + std::to_string(type) + " " + std::to_string(size) + " ";
+    said +=
+        "query " + std::to_string(queried) + " " + std::to_string(type) + " " + std::to_string(size) + " ";
     if (queried == ERROR_SUCCESS) {
         said.append(reinterpret_cast<const char*>(data.data()), size);
     }
@@ -531,7 +538,8 @@ std::string answers(const std::string& path, const std::string& name)
         const LSTATUS status = RegEnumValueA(key, index, listed, &length, nullptr, &type, data.data(), &size);
         said += "\nvalue " + std::to_string(status) + " " + std::to_string(type) + " " + std::to_string(size);
         if (status == ERROR_SUCCESS) {
-            said += " " + std::string(listed, length) + "=" + std::string(reinterpret_cast<const char*>(data.data()), size);
+            said += " " + std::string(listed, length) + "=" +
+                    std::string(reinterpret_cast<const char*>(data.data()), size);
         }
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
@@ -541,7 +549,8 @@ std::string answers(const std::string& path, const std::string& name)
         char listed[300];
         DWORD length = sizeof listed;
         const LSTATUS status = RegEnumKeyExA(key, index, listed, &length, nullptr, nullptr, nullptr, nullptr);
-        said += "\nkey " + std::to_string(status) + (status == ERROR_SUCCESS ? " " + std::string(listed, length) : "");
+        said += "\nkey " + std::to_string(status) +
+                (status == ERROR_SUCCESS ? " " + std::string(listed, length) : "");
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }

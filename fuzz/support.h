@@ -47,9 +47,9 @@ void remove_file(const std::string& path);
 
 }  // namespace vh::fuzz
 
-#define VH_FUZZ_CHECK(condition, detail)                                       \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
-            ::vh::fuzz::fail(__FILE__, __LINE__, #condition, (detail));        \
-        }                                                                      \
+#define VH_FUZZ_CHECK(condition, detail)                                \
+    do {                                                                \
+        if (!(condition)) {                                             \
+            ::vh::fuzz::fail(__FILE__, __LINE__, #condition, (detail)); \
+        }                                                               \
     } while (false)

@@ -29,10 +29,16 @@ constexpr DWORD reply_size = 255;
 
 // A string argument that must reach the service whole: a NUL would cut it
 // short there and name a different entry.
-bool cut_short(const Bstr& text) { return text.contains(u'\0'); }
+bool cut_short(const Bstr& text)
+{
+    return text.contains(u'\0');
+}
 
 // A value that would add lines of its own to the file.
-bool breaks_lines(const Bstr& text) { return text.contains(u'\r') || text.contains(u'\n'); }
+bool breaks_lines(const Bstr& text)
+{
+    return text.contains(u'\r') || text.contains(u'\n');
+}
 
 class IniHandler final : public DispatchObject<_iniHandler> {
 public:
@@ -154,11 +160,12 @@ private:
         AnsiArg file_arg(m_file_name.slot());
         const DWORD size = std::min<DWORD>(reply_size, static_cast<DWORD>(reply_arg.size()));
         SetLastError(ERROR_SUCCESS);
-        const DWORD n = GetPrivateProfileStringA(section_arg.get(), key_arg.get(), default_arg.get(), reply_arg.get(),
-                                                 size, file_arg.get());
+        const DWORD n = GetPrivateProfileStringA(section_arg.get(), key_arg.get(), default_arg.get(),
+                                                 reply_arg.get(), size, file_arg.get());
         // A service that ran out of memory replies with nothing, which would
         // read as an empty value or listing: it is this call's error instead.
-        if (const DWORD error = GetLastError(); error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY) {
+        if (const DWORD error = GetLastError();
+            error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY) {
             raise_error(err::out_of_memory);
         }
         section_arg.restore();
@@ -177,7 +184,8 @@ private:
         AnsiArg key_arg(key.slot());
         AnsiArg value_arg(value.slot());
         AnsiArg file_arg(m_file_name.slot());
-        const BOOL stored = WritePrivateProfileStringA(section_arg.get(), key_arg.get(), value_arg.get(), file_arg.get());
+        const BOOL stored =
+            WritePrivateProfileStringA(section_arg.get(), key_arg.get(), value_arg.get(), file_arg.get());
         try {
             section_arg.restore();
             key_arg.restore();
@@ -234,6 +242,9 @@ private:
 
 }  // namespace
 
-ComPtr<_iniHandler> make_ini_handler() { return ComPtr<_iniHandler>::attach(new IniHandler()); }
+ComPtr<_iniHandler> make_ini_handler()
+{
+    return ComPtr<_iniHandler>::attach(new IniHandler());
+}
 
 }  // namespace vh

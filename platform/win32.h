@@ -13,9 +13,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// windows.h first: the other two rely on what it declares.
 #include <windows.h>
-#include <oleauto.h>
+
 #include <ole2.h>
+#include <oleauto.h>
 #define VH_EXPORT
 
 // mingw-w64 declares the source Variant of these as non-const; the system

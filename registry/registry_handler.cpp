@@ -47,7 +47,10 @@ HKEY to_hkey(HKEYS root) noexcept
     return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<std::int32_t>(root)));
 }
 
-[[noreturn]] void raise_service_status(LSTATUS status) { raise_status(HRESULT_FROM_WIN32(static_cast<DWORD>(status))); }
+[[noreturn]] void raise_service_status(LSTATUS status)
+{
+    raise_status(HRESULT_FROM_WIN32(static_cast<DWORD>(status)));
+}
 
 // A status that says the service itself failed (out of memory, a store it
 // cannot read or write), not that a key or value is missing or refused. No
@@ -56,28 +59,31 @@ HKEY to_hkey(HKEYS root) noexcept
 void check_service(LSTATUS status)
 {
     switch (status) {
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        raise_error(err::out_of_memory);
-    case ERROR_BADDB:
-    case ERROR_CANTOPEN:
-    case ERROR_CANTREAD:
-    case ERROR_CANTWRITE:
-    case ERROR_DISK_FULL:
-        raise_service_status(status);
-    default:
-        break;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            raise_error(err::out_of_memory);
+        case ERROR_BADDB:
+        case ERROR_CANTOPEN:
+        case ERROR_CANTREAD:
+        case ERROR_CANTWRITE:
+        case ERROR_DISK_FULL:
+            raise_service_status(status);
+        default:
+            break;
     }
 }
 
-bool names_nothing(BSTR text) { return text != nullptr && Text(text_of(text, SysStringLen(text))).find(u'\0') != Text::npos; }
+bool names_nothing(BSTR text)
+{
+    return text != nullptr && Text(text_of(text, SysStringLen(text))).find(u'\0') != Text::npos;
+}
 
 // Reads a 32-bit little-endian number.
 std::int32_t little_endian(const unsigned char* bytes)
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                                     (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                                     (static_cast<std::uint32_t>(bytes[3]) << 24));
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+        (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24));
 }
 
 // A path DeleteKey can walk: not empty, no empty part, no NUL.
@@ -106,8 +112,8 @@ public:
         });
     }
 
-    HRESULT STDMETHODCALLTYPE WriteRegValue(HKEYS vhRootKey, BSTR vstrKeyName, BSTR vstrValueName, VARIANT vvntValue,
-                                            BSTR* result) override
+    HRESULT STDMETHODCALLTYPE WriteRegValue(HKEYS vhRootKey, BSTR vstrKeyName, BSTR vstrValueName,
+                                            VARIANT vvntValue, BSTR* result) override
     {
         return run_member(this, result, [&](Bstr& out) {
             Bstr key_name = Bstr::copy_of(vstrKeyName);
@@ -119,7 +125,8 @@ public:
             KeyHandle handle;
             DWORD disposition = 0;
             try {
-                if (const LSTATUS status = CreateKey(vhRootKey, key_name, handle, disposition); status != ERROR_SUCCESS) {
+                if (const LSTATUS status = CreateKey(vhRootKey, key_name, handle, disposition);
+                    status != ERROR_SUCCESS) {
                     raise_service_status(status);
                 }
                 out = SetValue(handle, value_name, value);
@@ -136,7 +143,8 @@ public:
         });
     }
 
-    HRESULT STDMETHODCALLTYPE ReadRegValue(HKEYS* RootKey, BSTR* sKey, BSTR* sValueName, VARIANT* result) override
+    HRESULT STDMETHODCALLTYPE ReadRegValue(HKEYS* RootKey, BSTR* sKey, BSTR* sValueName,
+                                           VARIANT* result) override
     {
         return run_member(this, result, [&](Variant& out) {
             require(RootKey, sKey, sValueName);
@@ -208,7 +216,8 @@ public:
                 return;
             }
             KeyHandle handle;
-            if (const LSTATUS status = OpenKey(*RootKey, Bstr::copy_of(*sKey), handle); status != ERROR_SUCCESS) {
+            if (const LSTATUS status = OpenKey(*RootKey, Bstr::copy_of(*sKey), handle);
+                status != ERROR_SUCCESS) {
                 raise_service_status(status);
             }
             LSTATUS status = ERROR_FILE_NOT_FOUND;
@@ -310,8 +319,8 @@ private:
         Bstr class_text = decimal(1);
         AnsiArg subkey(path.slot());
         AnsiArg class_arg(class_text.slot());
-        const LSTATUS status = RegCreateKeyExA(to_hkey(parent), subkey.get(), 0, class_arg.get(), 0, KEY_ALL_ACCESS,
-                                               &security, handle.slot(), &disposition);
+        const LSTATUS status = RegCreateKeyExA(to_hkey(parent), subkey.get(), 0, class_arg.get(), 0,
+                                               KEY_ALL_ACCESS, &security, handle.slot(), &disposition);
         subkey.restore();
         class_arg.restore();
         return status;
@@ -373,7 +382,8 @@ private:
             Bstr text;
             // A name longer than the buffer: ask again for the same entry
             // with a larger one; each entry starts again at the usual size.
-            for (DWORD capacity = name_buffer_length;; capacity = std::min<DWORD>(capacity * 4, longest_name)) {
+            for (DWORD capacity = name_buffer_length;;
+                 capacity = std::min<DWORD>(capacity * 4, longest_name)) {
                 Bstr buffer = repeat(u'\0', static_cast<std::int32_t>(capacity));
                 AnsiArg name(buffer.slot());
                 DWORD length = capacity;
@@ -386,7 +396,8 @@ private:
                 }
             }
             if (!listing) {
-                listing = with_types ? SafeArray::matrix(VT_BSTR, 1, index) : SafeArray::vector(VT_BSTR, index);
+                listing =
+                    with_types ? SafeArray::matrix(VT_BSTR, 1, index) : SafeArray::vector(VT_BSTR, index);
             } else {
                 listing.redim_last(index);
             }
@@ -412,7 +423,8 @@ private:
         FILETIME written{};
         list(
             [&](DWORD index, char* name, DWORD* length, DWORD*) {
-                return RegEnumKeyExA(handle.get(), index, name, length, nullptr, nullptr, &class_length, &written);
+                return RegEnumKeyExA(handle.get(), index, name, length, nullptr, nullptr, &class_length,
+                                     &written);
             },
             false, listing);
     }
@@ -435,7 +447,9 @@ private:
         SAFEARRAY* table = listing.array();
         const std::int16_t last = to_int16(upper_bound(table, 2));
         SafeArray names = SafeArray::vector(VT_VARIANT, last);
-        for_int16(0, last, [&](std::int16_t c) { names.put_variant(c, Variant::from_string(get_string(table, 1, c))); });
+        for_int16(0, last, [&](std::int16_t c) {
+            names.put_variant(c, Variant::from_string(get_string(table, 1, c)));
+        });
         return names;
     }
 
@@ -455,32 +469,33 @@ private:
         DWORD type = REG_NONE;
         const VARIANT& v = value.get();
         switch (v.vt) {
-        case VT_I2:
-        case VT_I4: {
-            const auto number = static_cast<std::uint32_t>(v.vt == VT_I2 ? std::int32_t{v.iVal} : v.lVal);
-            for (int shift = 0; shift < 32; shift += 8) {
-                data += static_cast<char>((number >> shift) & 0xFF);
+            case VT_I2:
+            case VT_I4: {
+                const auto number = static_cast<std::uint32_t>(v.vt == VT_I2 ? std::int32_t{v.iVal} : v.lVal);
+                for (int shift = 0; shift < 32; shift += 8) {
+                    data += static_cast<char>((number >> shift) & 0xFF);
+                }
+                type = REG_DWORD;
+                break;
             }
-            type = REG_DWORD;
-            break;
-        }
-        case VT_BSTR:
-            data = to_ansi(concat(text_of(v.bstrVal, SysStringLen(v.bstrVal)), Text(u"\0", 1)).view());
-            type = REG_SZ;
-            break;
-        case VT_BOOL:
-            data = std::string(1, static_cast<char>(v.boolVal & 0xFF));
-            type = REG_BINARY;
-            break;
-        default:
-            return Bstr(u"Unsupported value type");
+            case VT_BSTR:
+                data = to_ansi(concat(text_of(v.bstrVal, SysStringLen(v.bstrVal)), Text(u"\0", 1)).view());
+                type = REG_SZ;
+                break;
+            case VT_BOOL:
+                data = std::string(1, static_cast<char>(v.boolVal & 0xFF));
+                type = REG_BINARY;
+                break;
+            default:
+                return Bstr(u"Unsupported value type");
         }
         // The result is made before the value changes, and the name's copy
         // back may not fail a value that is stored already.
         Bstr stored{Text()};
         AnsiArg name_arg(name.slot());
-        const LSTATUS status = RegSetValueExA(handle.get(), name_arg.get(), 0, type,
-                                              reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+        const LSTATUS status =
+            RegSetValueExA(handle.get(), name_arg.get(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                           static_cast<DWORD>(data.size()));
         if (status != ERROR_SUCCESS) {
             name_arg.restore();
             raise_service_status(status);
@@ -557,8 +572,8 @@ private:
         AnsiArg name_arg(name.slot());
         DWORD capacity = static_cast<DWORD>(name_arg.size()) + 1;
         DWORD found_type = 0;
-        const LSTATUS status = RegEnumValueA(handle.get(), static_cast<DWORD>(index), name_arg.get(), &capacity, nullptr,
-                                             &found_type, data, &size);
+        const LSTATUS status = RegEnumValueA(handle.get(), static_cast<DWORD>(index), name_arg.get(),
+                                             &capacity, nullptr, &found_type, data, &size);
         name_arg.restore();
         check_service(status);
         if (status != ERROR_SUCCESS || found_type != type || !(name_arg.first_bytes(capacity) == listed)) {

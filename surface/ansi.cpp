@@ -7,7 +7,10 @@ namespace {
 // A character the code page lacks becomes its default character, never a
 // look-alike that would name something else. UTF-8 lacks nothing, and
 // takes no such flag.
-DWORD conversion_flags() { return GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS; }
+DWORD conversion_flags()
+{
+    return GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+}
 
 }  // namespace
 
@@ -23,7 +26,8 @@ std::string to_ansi(Text text)
         raise_error(err::out_of_memory);
     }
     std::string bytes(static_cast<std::size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_ACP, flags, ole(text), length, bytes.data(), needed, nullptr, nullptr) != needed) {
+    if (WideCharToMultiByte(CP_ACP, flags, ole(text), length, bytes.data(), needed, nullptr, nullptr) !=
+        needed) {
         raise_error(err::out_of_memory);
     }
     return bytes;
@@ -64,6 +68,9 @@ void AnsiArg::restore()
     }
 }
 
-Bstr AnsiArg::first_bytes(std::size_t n) const { return from_ansi(std::string_view(m_bytes).substr(0, n)); }
+Bstr AnsiArg::first_bytes(std::size_t n) const
+{
+    return from_ansi(std::string_view(m_bytes).substr(0, n));
+}
 
 }  // namespace vh

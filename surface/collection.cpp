@@ -105,12 +105,14 @@ public:
 
     HRESULT STDMETHODCALLTYPE Count(LONG* result) override
     {
-        return run_member(this, result, [&](LONG& out) { out = to_int32(static_cast<std::int64_t>(m_entries.size())); });
+        return run_member(this, result,
+                          [&](LONG& out) { out = to_int32(static_cast<std::int64_t>(m_entries.size())); });
     }
 
     HRESULT STDMETHODCALLTYPE Remove(VARIANT* Index) override
     {
-        return run_member(this, [&] { m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(locate(Index))); });
+        return run_member(
+            this, [&] { m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(locate(Index))); });
     }
 
     HRESULT STDMETHODCALLTYPE _NewEnum(IUnknown** result) override
@@ -152,10 +154,11 @@ private:
         }
         const Variant value = Variant::copy_of(*index);
         if (value.kind() == VT_BSTR) {
-            const std::size_t found = find_key(lower(value.get().bstrVal == nullptr
-                                                         ? Text()
-                                                         : text_of(value.get().bstrVal, SysStringLen(value.get().bstrVal)))
-                                                   .view());
+            const std::size_t found =
+                find_key(lower(value.get().bstrVal == nullptr
+                                   ? Text()
+                                   : text_of(value.get().bstrVal, SysStringLen(value.get().bstrVal)))
+                             .view());
             if (found == npos) {
                 raise_error(err::invalid_argument);
             }

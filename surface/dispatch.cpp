@@ -39,15 +39,15 @@ const Member* find_member(const InterfaceTable& table, DISPID id, WORD flags)
             continue;
         }
         switch (m.invoke) {
-        case InvokeKind::method:
-            method = &m;
-            break;
-        case InvokeKind::get:
-            get = &m;
-            break;
-        case InvokeKind::put:
-            put = &m;
-            break;
+            case InvokeKind::method:
+                method = &m;
+                break;
+            case InvokeKind::get:
+                get = &m;
+                break;
+            case InvokeKind::put:
+                put = &m;
+                break;
         }
     }
     if ((flags & DISPATCH_PROPERTYPUT) != 0) {
@@ -218,7 +218,8 @@ HRESULT invoke_member(const InterfaceTable& table, const Member& member, IDispat
     }
     for (UINT n = first_named; n < named; ++n) {
         const DISPID target = params.rgdispidNamedArgs[n];
-        if (target < 0 || static_cast<UINT>(target) >= param_count || given[static_cast<UINT>(target)] != nullptr) {
+        if (target < 0 || static_cast<UINT>(target) >= param_count ||
+            given[static_cast<UINT>(target)] != nullptr) {
             if (arg_error != nullptr) {
                 *arg_error = n;
             }
@@ -269,7 +270,8 @@ HRESULT invoke_member(const InterfaceTable& table, const Member& member, IDispat
 
 }  // namespace
 
-HRESULT ids_of_names(const InterfaceTable& table, REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) noexcept
+HRESULT ids_of_names(const InterfaceTable& table, REFIID riid, LPOLESTR* names, UINT count,
+                     DISPID* ids) noexcept
 {
     if (riid != IID_NULL) {
         return DISP_E_UNKNOWNINTERFACE;

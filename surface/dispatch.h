@@ -11,7 +11,8 @@ namespace vh::dispatch {
 
 // GetIDsOfNames: names[0] is a member, the others its parameters; compared
 // without regard to case.
-HRESULT ids_of_names(const InterfaceTable& table, REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) noexcept;
+HRESULT ids_of_names(const InterfaceTable& table, REFIID riid, LPOLESTR* names, UINT count,
+                     DISPID* ids) noexcept;
 
 // Invoke on self, whose interface the table describes. A member that fails
 // gives DISP_E_EXCEPTION with its status and a description in *excep (its

@@ -61,7 +61,8 @@ struct _iniHandler : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE put_FileName(BSTR INIFileName) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_FileName(BSTR* result) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetValue(BSTR Section, BSTR Key, BSTR DefaultValue, BSTR* result) = 0;
-    virtual HRESULT STDMETHODCALLTYPE WriteValue(BSTR Section, BSTR Key, BSTR Value, VARIANT_BOOL* result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WriteValue(BSTR Section, BSTR Key, BSTR Value,
+                                                 VARIANT_BOOL* result) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllSections(_Collection** result) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllKeys(BSTR Section, _Collection** result) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteSection(BSTR Section, VARIANT_BOOL* result) = 0;

@@ -38,21 +38,21 @@ enum class Kind : std::uint8_t {
 constexpr VARTYPE wire_type(Kind kind) noexcept
 {
     switch (kind) {
-    case Kind::string:
-        return VT_BSTR;
-    case Kind::int32:
-    case Kind::root_key:
-        return VT_I4;
-    case Kind::boolean:
-        return VT_BOOL;
-    case Kind::variant:
-        return VT_VARIANT;
-    case Kind::collection:
-        return VT_DISPATCH;
-    case Kind::unknown:
-        return VT_UNKNOWN;
-    case Kind::none:
-        break;
+        case Kind::string:
+            return VT_BSTR;
+        case Kind::int32:
+        case Kind::root_key:
+            return VT_I4;
+        case Kind::boolean:
+            return VT_BOOL;
+        case Kind::variant:
+            return VT_VARIANT;
+        case Kind::collection:
+            return VT_DISPATCH;
+        case Kind::unknown:
+            return VT_UNKNOWN;
+        case Kind::none:
+            break;
     }
     return VT_EMPTY;
 }
@@ -90,7 +90,10 @@ struct Member {
     DWORD help_context = 0;
     Thunk call = nullptr;
 
-    std::span<const Param> parameters() const { return {params.data(), static_cast<std::size_t>(param_count)}; }
+    std::span<const Param> parameters() const
+    {
+        return {params.data(), static_cast<std::size_t>(param_count)};
+    }
 };
 
 struct InterfaceTable {
@@ -255,9 +258,8 @@ struct Describe {
     static constexpr std::size_t param_count = Sig::arity - (HasResult ? 1 : 0);
     static_assert(param_count <= max_params);
 
-    using ResultType = std::conditional_t<HasResult,
-                                          std::remove_pointer_t<typename Sig::template At<HasResult ? Sig::arity - 1 : 0>>,
-                                          void>;
+    using ResultType = std::conditional_t<
+        HasResult, std::remove_pointer_t<typename Sig::template At<HasResult ? Sig::arity - 1 : 0>>, void>;
 
     static constexpr Kind result_kind()
     {
@@ -269,8 +271,8 @@ struct Describe {
     }
 
     template <std::size_t... I>
-    static constexpr std::array<Param, max_params> params(const std::array<std::u16string_view, max_params>& names,
-                                                          std::index_sequence<I...>)
+    static constexpr std::array<Param, max_params> params(
+        const std::array<std::u16string_view, max_params>& names, std::index_sequence<I...>)
     {
         std::array<Param, max_params> result{};
         ((result[I] = Param{names[I], Arg<typename Sig::template At<I>>::kind,
@@ -285,7 +287,8 @@ struct Describe {
         auto* object = static_cast<typename Sig::Class*>(self);
         if constexpr (HasResult) {
             ResultType value{};
-            const HRESULT status = (object->*Method)(Arg<typename Sig::template At<I>>::from(slots[I])..., &value);
+            const HRESULT status =
+                (object->*Method)(Arg<typename Sig::template At<I>>::from(slots[I])..., &value);
             if (out != nullptr) {
                 Result<ResultType>::store(value, out);
             } else {

@@ -17,10 +17,22 @@ std::atomic<long> live_objects{0};
 std::atomic<long> locks{0};
 }  // namespace
 
-void object_created() noexcept { ++live_objects; }
-void object_destroyed() noexcept { --live_objects; }
-void lock(bool locked) noexcept { locked ? ++locks : --locks; }
-bool in_use() noexcept { return live_objects.load() > 0 || locks.load() > 0; }
+void object_created() noexcept
+{
+    ++live_objects;
+}
+void object_destroyed() noexcept
+{
+    --live_objects;
+}
+void lock(bool locked) noexcept
+{
+    locked ? ++locks : --locks;
+}
+bool in_use() noexcept
+{
+    return live_objects.load() > 0 || locks.load() > 0;
+}
 
 }  // namespace module
 
@@ -39,7 +51,10 @@ HRESULT create_with(Make make, REFIID riid, void** object) noexcept
     }
 }
 
-HRESULT create_ini_handler(REFIID riid, void** object) { return create_with(make_ini_handler, riid, object); }
+HRESULT create_ini_handler(REFIID riid, void** object)
+{
+    return create_with(make_ini_handler, riid, object);
+}
 
 HRESULT create_registry_handler(REFIID riid, void** object)
 {
@@ -106,7 +121,10 @@ ClassFactory factories[] = {ClassFactory(descriptor.classes[0]), ClassFactory(de
 
 }  // namespace
 
-const ProjectDescriptor& project() { return descriptor; }
+const ProjectDescriptor& project()
+{
+    return descriptor;
+}
 
 }  // namespace vh
 

@@ -33,17 +33,23 @@ namespace {
 constexpr GUID automation_marshaller{0x00020424, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 struct Entry {
-    std::string key;      // below HKEY_CLASSES_ROOT
-    std::string name;     // the value's name ("" for the key's unnamed value)
-    std::string data;     // REG_SZ text
+    std::string key;   // below HKEY_CLASSES_ROOT
+    std::string name;  // the value's name ("" for the key's unnamed value)
+    std::string data;  // REG_SZ text
     bool has_value = false;
     std::string shared_under = {};  // for a value every registration of the library's version
                                     // shares: that version's key
 };
 
-std::string text(std::u16string_view utf16) { return to_ansi(utf16); }
+std::string text(std::u16string_view utf16)
+{
+    return to_ansi(utf16);
+}
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Registry names compare without regard to case (ASCII is enough here).
 bool equal_ignoring_case(std::string_view a, std::string_view b)
@@ -74,7 +80,8 @@ std::vector<Entry> registration_table(const std::u16string& module)
     const std::string library = guid_text(*p.library_id);
     const std::string version = std::to_string(p.major_version) + "." + std::to_string(p.minor_version);
     const std::string path = text(module);
-    std::string folder = path.substr(0, path.find_last_of("/\\") == std::string::npos ? 0 : path.find_last_of("/\\"));
+    std::string folder =
+        path.substr(0, path.find_last_of("/\\") == std::string::npos ? 0 : path.find_last_of("/\\"));
 
     std::vector<Entry> table;
     auto key = [&](std::string k) { table.push_back({std::move(k), "", "", false}); };
@@ -128,8 +135,8 @@ LSTATUS write_entry(const Entry& entry)
         return status;
     }
     std::string data = entry.data;
-    status = RegSetValueExA(key.get(), entry.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                            static_cast<DWORD>(data.size() + 1));
+    status = RegSetValueExA(key.get(), entry.name.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size() + 1));
     key.close();
     return status;
 }
@@ -139,11 +146,13 @@ bool empty(const KeyHandle& key)
 {
     char name[256];
     DWORD length = sizeof name;
-    if (RegEnumKeyExA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS) {
+    if (RegEnumKeyExA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_NO_MORE_ITEMS) {
         return false;
     }
     length = sizeof name;
-    return RegEnumValueA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
+    return RegEnumValueA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_NO_MORE_ITEMS;
 }
 
 // Whether the library's version key still registers a file: a subkey
@@ -158,7 +167,8 @@ bool version_still_registered(const std::string& version_key)
     for (DWORD index = 0;; ++index) {
         char name[256];
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
             return false;
         }
         const std::string_view found(name, length);
@@ -197,7 +207,10 @@ LSTATUS remove_entry(const Entry& entry)
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-HRESULT to_hresult(LSTATUS status) { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
+HRESULT to_hresult(LSTATUS status)
+{
+    return HRESULT_FROM_WIN32(static_cast<DWORD>(status));
+}
 
 HRESULT register_server() noexcept
 {
@@ -237,6 +250,12 @@ HRESULT unregister_server() noexcept
 }  // namespace
 }  // namespace vh
 
-extern "C" VH_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() { return vh::register_server(); }
+extern "C" VH_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    return vh::register_server();
+}
 
-extern "C" VH_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() { return vh::unregister_server(); }
+extern "C" VH_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer()
+{
+    return vh::unregister_server();
+}

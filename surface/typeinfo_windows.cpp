@@ -25,7 +25,8 @@ const EmbeddedLibrary& embedded_library()
         EmbeddedLibrary result;
         const std::u16string path = platform::module_path();
         const std::wstring wide_path(path.begin(), path.end());
-        result.status = path.empty() ? E_FAIL : LoadTypeLibEx(wide_path.c_str(), REGKIND_NONE, result.library.put());
+        result.status =
+            path.empty() ? E_FAIL : LoadTypeLibEx(wide_path.c_str(), REGKIND_NONE, result.library.put());
         return result;
     }();
     return loaded;

@@ -22,9 +22,13 @@ BSTR allocate(Text text)
 
 }  // namespace
 
-Bstr::Bstr(Text text) : m_text(allocate(text)) {}
+Bstr::Bstr(Text text) : m_text(allocate(text))
+{
+}
 
-Bstr::Bstr(const Bstr& other) : m_text(other.m_text == nullptr ? nullptr : allocate(other.view())) {}
+Bstr::Bstr(const Bstr& other) : m_text(other.m_text == nullptr ? nullptr : allocate(other.view()))
+{
+}
 
 Bstr& Bstr::operator=(const Bstr& other)
 {
@@ -42,7 +46,10 @@ Bstr& Bstr::operator=(Bstr&& other) noexcept
     return *this;
 }
 
-Bstr::~Bstr() { SysFreeString(m_text); }
+Bstr::~Bstr()
+{
+    SysFreeString(m_text);
+}
 
 Bstr Bstr::copy_of(BSTR text)
 {
@@ -65,11 +72,20 @@ BSTR* Bstr::put() noexcept
     return &m_text;
 }
 
-std::size_t Bstr::size() const noexcept { return m_text == nullptr ? 0 : SysStringLen(m_text); }
+std::size_t Bstr::size() const noexcept
+{
+    return m_text == nullptr ? 0 : SysStringLen(m_text);
+}
 
-Text Bstr::view() const noexcept { return m_text == nullptr ? Text() : text_of(m_text, SysStringLen(m_text)); }
+Text Bstr::view() const noexcept
+{
+    return m_text == nullptr ? Text() : text_of(m_text, SysStringLen(m_text));
+}
 
-void assign(BSTR& slot, Bstr value) noexcept { SysFreeString(std::exchange(slot, value.detach())); }
+void assign(BSTR& slot, Bstr value) noexcept
+{
+    SysFreeString(std::exchange(slot, value.detach()));
+}
 
 Bstr concat(Text a, Text b)
 {
@@ -157,7 +173,8 @@ std::string to_utf8(Text text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -221,7 +238,10 @@ Variant::Variant(const Variant& other) : Variant()
     check_runtime(VariantCopy(&m_value, &other.m_value));
 }
 
-Variant::Variant(Variant&& other) noexcept : m_value(other.m_value) { VariantInit(&other.m_value); }
+Variant::Variant(Variant&& other) noexcept : m_value(other.m_value)
+{
+    VariantInit(&other.m_value);
+}
 
 Variant& Variant::operator=(const Variant& other)
 {
@@ -241,7 +261,10 @@ Variant& Variant::operator=(Variant&& other) noexcept
     return *this;
 }
 
-Variant::~Variant() { VariantClear(&m_value); }
+Variant::~Variant()
+{
+    VariantClear(&m_value);
+}
 
 Variant Variant::copy_of(const VARIANT& value)
 {
@@ -305,7 +328,10 @@ VARIANT Variant::detach() noexcept
     return result;
 }
 
-void Variant::clear() noexcept { VariantClear(&m_value); }
+void Variant::clear() noexcept
+{
+    VariantClear(&m_value);
+}
 
 Bstr Variant::to_string() const
 {
@@ -402,7 +428,10 @@ void SafeArray::redim_last(std::int32_t upper)
     check_runtime(SafeArrayRedim(m_array, &bound));
 }
 
-std::int32_t SafeArray::upper_bound(unsigned dimension) const { return vh::upper_bound(m_array, dimension); }
+std::int32_t SafeArray::upper_bound(unsigned dimension) const
+{
+    return vh::upper_bound(m_array, dimension);
+}
 
 std::int32_t SafeArray::lower_bound(unsigned dimension) const
 {
@@ -439,11 +468,20 @@ BSTR* string_element(SAFEARRAY* array, std::int32_t* indexes, unsigned count)
 
 }  // namespace
 
-Bstr SafeArray::get_string(std::int32_t i) const { return vh::get_string(m_array, i); }
+Bstr SafeArray::get_string(std::int32_t i) const
+{
+    return vh::get_string(m_array, i);
+}
 
-Bstr SafeArray::get_string(std::int32_t i, std::int32_t j) const { return vh::get_string(m_array, i, j); }
+Bstr SafeArray::get_string(std::int32_t i, std::int32_t j) const
+{
+    return vh::get_string(m_array, i, j);
+}
 
-void SafeArray::put_string(std::int32_t i, const Bstr& value) { assign(*string_slot(i), value); }
+void SafeArray::put_string(std::int32_t i, const Bstr& value)
+{
+    assign(*string_slot(i), value);
+}
 
 void SafeArray::put_string(std::int32_t i, std::int32_t j, const Bstr& value)
 {
@@ -459,7 +497,10 @@ void SafeArray::put_variant(std::int32_t i, const Variant& value)
     *slot = copy.detach();
 }
 
-BSTR* SafeArray::string_slot(std::int32_t i) { return string_element(m_array, &i, 1); }
+BSTR* SafeArray::string_slot(std::int32_t i)
+{
+    return string_element(m_array, &i, 1);
+}
 
 std::int32_t upper_bound(SAFEARRAY* array, unsigned dimension)
 {
@@ -471,7 +512,10 @@ std::int32_t upper_bound(SAFEARRAY* array, unsigned dimension)
     return upper;
 }
 
-Bstr get_string(SAFEARRAY* array, std::int32_t i) { return Bstr::copy_of(*string_element(array, &i, 1)); }
+Bstr get_string(SAFEARRAY* array, std::int32_t i)
+{
+    return Bstr::copy_of(*string_element(array, &i, 1));
+}
 
 Bstr get_string(SAFEARRAY* array, std::int32_t i, std::int32_t j)
 {

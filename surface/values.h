@@ -27,7 +27,10 @@ using Text = std::u16string_view;
 
 // OLECHAR is char16_t on Linux and wchar_t on Windows: both are UTF-16 code
 // units, and these two are the only places that say so.
-inline const OLECHAR* ole(Text text) noexcept { return reinterpret_cast<const OLECHAR*>(text.data()); }
+inline const OLECHAR* ole(Text text) noexcept
+{
+    return reinterpret_cast<const OLECHAR*>(text.data());
+}
 inline Text text_of(const OLECHAR* text, std::size_t length) noexcept
 {
     return {reinterpret_cast<const char16_t*>(text), length};
@@ -72,7 +75,10 @@ private:
     BSTR m_text = nullptr;
 };
 
-inline bool operator==(const Bstr& a, const Bstr& b) noexcept { return a.view() == b.view(); }
+inline bool operator==(const Bstr& a, const Bstr& b) noexcept
+{
+    return a.view() == b.view();
+}
 
 // Replaces the string in a caller's slot (a by-reference argument, a field)
 // with value, freeing the old one.

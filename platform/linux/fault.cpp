@@ -16,7 +16,10 @@ namespace {
 std::atomic<LONG> g_count[kind_count];
 std::atomic<LONG> g_failure[kind_count];
 
-bool valid(DWORD kind) noexcept { return kind > 0 && kind < kind_count; }
+bool valid(DWORD kind) noexcept
+{
+    return kind > 0 && kind < kind_count;
+}
 
 std::mutex g_record_lock;
 std::string g_record;

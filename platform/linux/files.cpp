@@ -1,9 +1,9 @@
 #include "platform/files.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace vh::platform {
 
@@ -12,22 +12,22 @@ namespace {
 int error_number(int code)
 {
     switch (code) {
-    case ENOENT:
-    case ENOTDIR:
-        return 76;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return 70;
-    case EMFILE:
-    case ENFILE:
-        return 67;
-    case ENAMETOOLONG:
-    case EINVAL:
-    case EILSEQ:
-        return 52;
-    default:
-        return 75;
+        case ENOENT:
+        case ENOTDIR:
+            return 76;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return 70;
+        case EMFILE:
+        case ENFILE:
+            return 67;
+        case ENAMETOOLONG:
+        case EINVAL:
+        case EILSEQ:
+            return 52;
+        default:
+            return 75;
     }
 }
 

@@ -30,10 +30,19 @@ std::u16string module_path()
 // The module stands in for the classic 32-bit component, whose library is
 // registered under win32; there is no type library registration here to
 // agree with.
-const char* type_library_platform() noexcept { return "win32"; }
+const char* type_library_platform() noexcept
+{
+    return "win32";
+}
 
-HRESULT register_type_library(const std::u16string&) { return S_OK; }
+HRESULT register_type_library(const std::u16string&)
+{
+    return S_OK;
+}
 
-HRESULT unregister_type_library() { return S_OK; }
+HRESULT unregister_type_library()
+{
+    return S_OK;
+}
 
 }  // namespace vh::platform

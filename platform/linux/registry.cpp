@@ -441,7 +441,8 @@ StorePlace store_place()
 Store& Registry::store(Kind kind)
 {
     StorePlace place = store_place();
-    if (m_store != nullptr && m_store->path() == place.file && (kind == Kind::read || m_store->still_at_path())) {
+    if (m_store != nullptr && m_store->path() == place.file &&
+        (kind == Kind::read || m_store->still_at_path())) {
         return *m_store;
     }
     m_store.reset();

@@ -65,8 +65,8 @@ bool is_write(sqlite3_stmt* stmt)
 // the second copy first; the first copy is read first.
 constexpr int header_words = 12;
 constexpr std::uint32_t header_version = 3007000;  // word 0
-constexpr int init_word = 3;                        // its low byte: 1 once initialised
-constexpr int checksum_word = 10;                   // words 10 and 11 sum words 0 to 9
+constexpr int init_word = 3;                       // its low byte: 1 once initialised
+constexpr int checksum_word = 10;                  // words 10 and 11 sum words 0 to 9
 constexpr int region_size = 32768;
 // Log frames after which a commit copies the log into the database (SQLite's
 // own automatic checkpoint, which the commit hook below replaces).
@@ -144,8 +144,8 @@ void Connection::checkpoint_on_close(bool copy) noexcept
 FileStart Connection::file_start()
 {
     sqlite3_file* file = nullptr;
-    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || file == nullptr ||
-        file->pMethods == nullptr) {
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods == nullptr) {
         throw Failure(ERROR_CANTREAD);
     }
     FileStart start;
@@ -154,7 +154,8 @@ FileStart Connection::file_start()
         throw Failure(ERROR_CANTREAD);
     }
     start.size = size;
-    const int result = file->pMethods->xRead(file, start.bytes.data(), static_cast<int>(start.bytes.size()), 0);
+    const int result =
+        file->pMethods->xRead(file, start.bytes.data(), static_cast<int>(start.bytes.size()), 0);
     if (result != SQLITE_OK && result != SQLITE_IOERR_SHORT_READ) {  // a short read fills the rest with zeros
         throw Failure(ERROR_CANTREAD);
     }
@@ -167,8 +168,8 @@ std::optional<Stamp> Connection::stamp() const noexcept
         // The region is mapped by SQLite once the log is open (after the
         // first transaction in WAL mode); asking for it then changes nothing.
         sqlite3_file* file = nullptr;
-        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || file == nullptr ||
-            !m_in_wal || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+            file == nullptr || !m_in_wal || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
             file->pMethods->xShmMap == nullptr) {
             return std::nullopt;
         }

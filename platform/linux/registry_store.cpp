@@ -306,8 +306,8 @@ void settle_modes(const std::string& real_path)
 
 std::int64_t big_endian(const std::array<std::uint8_t, 100>& bytes, std::size_t at)
 {
-    return (std::int64_t{bytes[at]} << 24) | (std::int64_t{bytes[at + 1]} << 16) | (std::int64_t{bytes[at + 2]} << 8) |
-           std::int64_t{bytes[at + 3]};
+    return (std::int64_t{bytes[at]} << 24) | (std::int64_t{bytes[at + 1]} << 16) |
+           (std::int64_t{bytes[at + 2]} << 8) | std::int64_t{bytes[at + 3]};
 }
 
 std::string mark_sql()
@@ -556,11 +556,11 @@ void Store::open_store()
     // What the file holds is checked before anything in it changes.
     const std::int64_t id = integer_of(m_db, "PRAGMA application_id");
     const std::int64_t version = integer_of(m_db, "PRAGMA user_version");
-    const bool known = id == application_id
-                           ? (version == schema_version && integer_of(m_db, schema_check_sql) == 1) ||
-                                 (version == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0)
-                           : id == 0 && version == first_schema_version &&
-                                 integer_of(m_db, first_schema_check_sql) == 1;
+    const bool known =
+        id == application_id
+            ? (version == schema_version && integer_of(m_db, schema_check_sql) == 1) ||
+                  (version == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0)
+            : id == 0 && version == first_schema_version && integer_of(m_db, first_schema_check_sql) == 1;
     if (!known) {
         throw Failure(ERROR_BADDB);
     }
@@ -583,7 +583,8 @@ void Store::open_store()
             }
         });
     }
-    if (integer_of(m_db, schema_check_sql) != 1 || integer_of(m_db, "PRAGMA application_id") != application_id) {
+    if (integer_of(m_db, schema_check_sql) != 1 ||
+        integer_of(m_db, "PRAGMA application_id") != application_id) {
         throw Failure(ERROR_BADDB);
     }
     if (taken_over) {

@@ -189,12 +189,12 @@ private:
     std::unique_ptr<Statements> m_sql;
 
     Mode m_mode = Mode::idle;
-    bool m_begun = false;                 // a store transaction is open
-    std::optional<Stamp> m_known;         // the state the memory below holds true for
-    std::optional<Stamp> m_reading;       // the state a reading transaction started at
-    std::optional<Stamp> m_write_base;    // the state a write transaction started at
-    std::uint64_t m_commits_before = 0;   // this connection's commits when a write began
-    std::size_t m_weight = 0;             // entries remembered, listings by their length
+    bool m_begun = false;                // a store transaction is open
+    std::optional<Stamp> m_known;        // the state the memory below holds true for
+    std::optional<Stamp> m_reading;      // the state a reading transaction started at
+    std::optional<Stamp> m_write_base;   // the state a write transaction started at
+    std::uint64_t m_commits_before = 0;  // this connection's commits when a write began
+    std::size_t m_weight = 0;            // entries remembered, listings by their length
     std::unordered_map<std::string, std::optional<KeyState>> m_keys;
     std::unordered_map<std::string, std::optional<std::int64_t>> m_children;  // by parent and folded name
     std::unordered_map<std::string, std::vector<SubkeyRow>> m_subkeys;

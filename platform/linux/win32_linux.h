@@ -119,9 +119,18 @@ inline bool operator==(const GUID& a, const GUID& b) noexcept
     }
     return true;
 }
-inline bool IsEqualGUID(REFGUID a, REFGUID b) noexcept { return a == b; }
-inline bool IsEqualIID(REFIID a, REFIID b) noexcept { return a == b; }
-inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) noexcept { return a == b; }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) noexcept
+{
+    return a == b;
+}
+inline bool IsEqualIID(REFIID a, REFIID b) noexcept
+{
+    return a == b;
+}
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) noexcept
+{
+    return a == b;
+}
 
 inline constexpr IID IID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -132,7 +141,10 @@ inline constexpr IID IID_ITypeInfo{0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0
 
 // ---- Status codes -------------------------------------------------------------
 
-constexpr HRESULT make_hresult(std::uint32_t v) noexcept { return static_cast<HRESULT>(v); }
+constexpr HRESULT make_hresult(std::uint32_t v) noexcept
+{
+    return static_cast<HRESULT>(v);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -167,8 +179,14 @@ constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = make_hresult(0x8002000F);
 constexpr HRESULT DISP_E_DIVBYZERO = make_hresult(0x80020012);
 constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = make_hresult(0x8002802B);
 
-constexpr bool SUCCEEDED(HRESULT hr) noexcept { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) noexcept { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) noexcept
+{
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) noexcept
+{
+    return hr < 0;
+}
 constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) noexcept
 {
     return static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)
@@ -476,10 +494,9 @@ VH_PLATFORM_API int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR byte
 
 // ---- Profile (INI) files --------------------------------------------------------
 
-VH_PLATFORM_API DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
-                                               LPSTR buffer, DWORD size, LPCSTR file_name);
-VH_PLATFORM_API BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
-                                                LPCSTR file_name);
+VH_PLATFORM_API DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
+                                               DWORD size, LPCSTR file_name);
+VH_PLATFORM_API BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file_name);
 
 // ---- Case mapping ---------------------------------------------------------------
 //
@@ -528,5 +545,5 @@ constexpr DWORD VH_TRACE_UNORDERED = 2;
 VH_PLATFORM_API void VhFaultTrace(DWORD flags);
 VH_PLATFORM_API DWORD VhFaultTraced(LPSTR buffer, DWORD size);
 
-#include "win32_registry.h"
 #include "win32_ole.h"
+#include "win32_registry.h"

@@ -55,12 +55,10 @@ struct SECURITY_ATTRIBUTES {
 };
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
-VH_PLATFORM_API LSTATUS RegOpenKeyExA(HKEY parent, LPCSTR subkey, DWORD options, REGSAM access,
-                                      PHKEY result);
+VH_PLATFORM_API LSTATUS RegOpenKeyExA(HKEY parent, LPCSTR subkey, DWORD options, REGSAM access, PHKEY result);
 VH_PLATFORM_API LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_text,
-                                        DWORD options, REGSAM access,
-                                        const SECURITY_ATTRIBUTES* security, PHKEY result,
-                                        LPDWORD disposition);
+                                        DWORD options, REGSAM access, const SECURITY_ATTRIBUTES* security,
+                                        PHKEY result, LPDWORD disposition);
 VH_PLATFORM_API LSTATUS RegCloseKey(HKEY key);
 VH_PLATFORM_API LSTATUS RegDeleteKeyA(HKEY parent, LPCSTR subkey);
 VH_PLATFORM_API LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
@@ -68,12 +66,11 @@ VH_PLATFORM_API LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD
                                       LPDWORD reserved, LPSTR class_text, LPDWORD class_length,
                                       PFILETIME last_write);
 VH_PLATFORM_API LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length,
-                                      LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                      LPDWORD data_length);
-VH_PLATFORM_API LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
-                                         LPBYTE data, LPDWORD data_length);
-VH_PLATFORM_API LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
-                                       const BYTE* data, DWORD size);
+                                      LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD data_length);
+VH_PLATFORM_API LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                         LPDWORD data_length);
+VH_PLATFORM_API LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                                       DWORD size);
 
 // ---- Administration of the stand-in store (not Windows functions) -----------------
 //

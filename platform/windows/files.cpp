@@ -39,27 +39,27 @@ constexpr DWORD not_ordinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN 
 int error_number(DWORD code)
 {
     switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-        return 53;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-        return 76;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return 67;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return 70;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_INVALID_PARAMETER:
-        return 52;
-    default:
-        return 75;
+        case ERROR_FILE_NOT_FOUND:
+            return 53;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return 76;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return 67;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return 70;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_INVALID_PARAMETER:
+            return 52;
+        default:
+            return 75;
     }
 }
 
@@ -74,8 +74,9 @@ FileProbe find_file(const char* path)
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         // A missing file, or a missing directory: the creation tells which.
-        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? FileProbe{}
-                                                                             : FileProbe{false, error_number(code)};
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                   ? FileProbe{}
+                   : FileProbe{false, error_number(code)};
     }
     if ((attributes & not_ordinary) != 0) {
         return {false, 75};
@@ -89,8 +90,9 @@ int create_empty_file(const char* path)
         return 52;
     }
     // CREATE_NEW fails rather than replace or truncate what is there.
-    const FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file(CreateFileA(path, GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.valid()) {
         return 0;
     }

@@ -36,7 +36,10 @@ HMODULE own_module()
     return module;
 }
 
-std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring wide(const std::u16string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
 
 // Loads the type library embedded in the module file, without registering it.
 HRESULT load_embedded(const std::u16string& module, TypeLibRef& library)
@@ -74,7 +77,10 @@ std::u16string module_path()
     return std::u16string(path.begin(), path.end());
 }
 
-const char* type_library_platform() noexcept { return sizeof(void*) == 8 ? "win64" : "win32"; }
+const char* type_library_platform() noexcept
+{
+    return sizeof(void*) == 8 ? "win64" : "win32";
+}
 
 HRESULT register_type_library(const std::u16string& module)
 {

@@ -105,7 +105,8 @@ TEST_F(Client, RegistryVerbsWriteReadListAndDelete)
     EXPECT_EQ(run("reg read HKCU " + key + " WIDTH").out, "800\n");
     EXPECT_EQ(run("reg read HKCU " + key + " On").out, "true\n");
     EXPECT_EQ(run("reg read HKCU 'Software\\Demo\\Sub' x").out, "-1\n");
-    EXPECT_EQ(run("reg values HKCU " + key).out, "Width = 800 (number)\nTitle = Hello there\nOn = true (boolean)\n");
+    EXPECT_EQ(run("reg values HKCU " + key).out,
+              "Width = 800 (number)\nTitle = Hello there\nOn = true (boolean)\n");
     EXPECT_EQ(run("reg keys HKCU " + key).out, "Sub\n");
     EXPECT_EQ(run("reg check HKCU " + key).code, 0);
 
@@ -134,7 +135,8 @@ TEST_F(Client, ExportedTreesImportBackWhole)
     EXPECT_EQ(run("reg read HKCU 'Software\\Tree\\Leaf' t").out, "a \"quoted\" text\n");
     EXPECT_EQ(run("reg read HKCU " + key + " n").out, "42\n");
     EXPECT_EQ(run("reg export HKCU 'Software\\Missing' -").code, 1);
-    vh::test::write_file(dir.file("bad.reg"), "Windows Registry Editor Version 5.00\r\n\r\n\"x\"=dword:1\r\n");
+    vh::test::write_file(dir.file("bad.reg"),
+                         "Windows Registry Editor Version 5.00\r\n\r\n\"x\"=dword:1\r\n");
     Outcome bad = run("reg import '" + dir.file("bad.reg") + "'");
     EXPECT_EQ(bad.code, 3);
     EXPECT_NE(bad.out.find("line 3"), std::string::npos) << bad.out;

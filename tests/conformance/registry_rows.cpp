@@ -609,7 +609,7 @@ void query_rows(Runner& runner, HKEY base)
     set_bytes(top, "sz", REG_SZ, "text\0"sv);
     set_bytes(top, "empty", REG_SZ, "\0"sv);
     set_bytes(top, "raw", REG_SZ, "textX"sv.substr(0, 4));  // no terminator; the byte after it is not zero
-    set_bytes(top, "nothing", REG_SZ, ""sv);  // no bytes at all
+    set_bytes(top, "nothing", REG_SZ, ""sv);                // no bytes at all
     set_bytes(top, "dword", REG_DWORD, "\x78\x56\x34\x12"sv);
     set_bytes(top, "bin", REG_BINARY, "\xFF"sv);
     set_bytes(top, "off", REG_BINARY, "\x00"sv);

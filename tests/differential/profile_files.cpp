@@ -81,8 +81,8 @@ std::vector<ProfileCase> cases()
          {{"s", "k", "v2"}, {"t", "added", "a"}, {"s", "n", {}}}},
         {"utf16le.ini",
          utf16_file(u"[Sect]\r\nkey=valu\u00E9\r\n\u0100name=long "
-               u"\u0101\r\nquoted=\"\u20AC\"\r\n[Zwei]\r\nk=\u20AC\r\n",
-               false),
+                    u"\u0101\r\nquoted=\"\u20AC\"\r\n[Zwei]\r\nk=\u20AC\r\n",
+                    false),
          {"Sect", "SECT", "Zwei"},
          {{"Sect", "key"}, {"Sect", "Aname"}, {"Sect", "quoted"}, {"Zwei", "k"}, {"Zwei", "missing"}},
          {{"Sect", "key", "new \xE9"},

@@ -108,7 +108,8 @@ TEST_F(IniHandlerTest, FailedBindingKeepsThePreviousPath)
     // A directory is no profile file, and binding never empties one.
     std::filesystem::create_directory(dir.path() / "folder");
     EXPECT_EQ(bind(path("folder")), error_status(err::path_file_access));
-    EXPECT_EQ(bind(Bstr(concat(path("b.ini").view(), Text(u"\0x", 2)).view())), error_status(err::bad_file_name));
+    EXPECT_EQ(bind(Bstr(concat(path("b.ini").view(), Text(u"\0x", 2)).view())),
+              error_status(err::bad_file_name));
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.ini")));
     EXPECT_EQ(file_name().view(), path("a.ini").view());
 }
@@ -272,7 +273,8 @@ TEST_F(IniHandlerTest, FourProcessesWritingOneFileLoseNoEntry)
     int found = 0;
     for (int p = 0; p < 4; ++p) {
         for (int i = 0; i < 250; ++i) {
-            const std::string line = "p" + std::to_string(p) + "k" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+            const std::string line =
+                "p" + std::to_string(p) + "k" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
             found += content.find(line) != std::string::npos ? 1 : 0;
         }
     }

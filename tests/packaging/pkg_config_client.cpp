@@ -37,7 +37,8 @@ I* create(const char16_t* prog_id, const IID& iid)
     CLSID clsid{};
     I* object = nullptr;
     if (FAILED(CLSIDFromProgID(prog_id, &clsid)) ||
-        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object)))) {
+        FAILED(
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object)))) {
         return nullptr;
     }
     return object;
@@ -67,7 +68,8 @@ int main(int argc, char** argv)
         std::printf("ini S K = %s\n", narrow(value).c_str());
         SysFreeString(value);
         VARIANT_BOOL stored = VARIANT_FALSE;
-        expect(ini->WriteValue(section, other, written, &stored) == S_OK && stored == VARIANT_TRUE, "WriteValue");
+        expect(ini->WriteValue(section, other, written, &stored) == S_OK && stored == VARIANT_TRUE,
+               "WriteValue");
         SysFreeString(file);
         SysFreeString(section);
         SysFreeString(key);
@@ -76,7 +78,8 @@ int main(int argc, char** argv)
         ini->Release();
     }
 
-    vh::_RegistryHandler* reg = create<vh::_RegistryHandler>(u"Vornhall.RegistryHandler", vh::IID__RegistryHandler);
+    vh::_RegistryHandler* reg =
+        create<vh::_RegistryHandler>(u"Vornhall.RegistryHandler", vh::IID__RegistryHandler);
     expect(reg != nullptr, "create Vornhall.RegistryHandler");
     if (reg != nullptr) {
         BSTR path = SysAllocString(u"Software\\FromCpp");

@@ -326,7 +326,11 @@ TEST(ProfileWrite, UnicodeFileRefusesBytesOutsideTheCodePage)
         const char* section;
         const char* key;
         const char* value;
-    } rows[] = {{"s", "k", "\xFF"}, {"s", "\xC3", "v"}, {"\xFE", "k", "v"}, {"s", "\xFF", nullptr}, {"\xFF", nullptr, nullptr}};
+    } rows[] = {{"s", "k", "\xFF"},
+                {"s", "\xC3", "v"},
+                {"\xFE", "k", "v"},
+                {"s", "\xFF", nullptr},
+                {"\xFF", nullptr, nullptr}};
     for (const auto& row : rows) {
         SetLastError(untouched);
         EXPECT_EQ(WritePrivateProfileStringA(row.section, row.key, row.value, file.c_str()), FALSE);

@@ -119,7 +119,8 @@ TEST(ChildProcess, Task)
         HKEY key = nullptr;
         ASSERT_EQ(create(std::string(top) + "\\Remembered", &key), ERROR_SUCCESS);
         const DWORD number = static_cast<DWORD>(std::stoul(what.substr(4)));
-        ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4),
+                  ERROR_SUCCESS);
         RegCloseKey(key);
         return;
     }
@@ -144,7 +145,8 @@ TEST(ChildProcess, Task)
     }
     if (what == "remove") {
         ASSERT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, nullptr), ERROR_SUCCESS);  // the root's unnamed value
-        ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str()),
+                  ERROR_SUCCESS);
         return;
     }
     if (what.rfind("add:", 0) == 0) {
@@ -263,7 +265,8 @@ TEST_F(RegistryProcessTest, ReadsSeeEveryChangeByAnotherProcess)
     EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
     HKEY again = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &again), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
 }
 
@@ -286,7 +289,8 @@ TEST_F(RegistryProcessTest, AChangeByAnotherSqliteProgramIsSeenAtOnce)
     sqlite3_close(db);
 
     const DWORD eight = 8;
-    ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&eight), 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&eight), 4),
+              ERROR_SUCCESS);
     EXPECT_EQ(number(key), 8u);
     ASSERT_EQ(wait_for(start_child("set:9")), 0);
     EXPECT_EQ(number(key), 9u);
@@ -302,8 +306,9 @@ TEST_F(RegistryProcessTest, ChangesThroughASymbolicLinkAreSeenAndNeverOverrunABu
     ASSERT_EQ(wait_for(start_child("set:1")), 0);
     ASSERT_EQ(symlink(m_file.c_str(), link.c_str()), 0);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_READ, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_READ, &key),
+        ERROR_SUCCESS);
     EXPECT_EQ(number(key), 1u);
     ASSERT_EQ(wait_for(start_child("set:2", link)), 0);
     EXPECT_EQ(number(key), 2u);
@@ -365,8 +370,9 @@ TEST_F(RegistryProcessTest, AFileBesideTheStoreCannotHideChangesOrEndAProcess)
     const std::string counter = m_file + "-changes";
     vh::test::write_file(counter, std::string(4096, '\0'));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_READ, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(top) + "\\Remembered").c_str(), 0, KEY_READ, &key),
+        ERROR_SUCCESS);
     EXPECT_EQ(number(key), 1u);
     ASSERT_EQ(truncate(counter.c_str(), 0), 0);
     ASSERT_EQ(wait_for(start_child("set:2")), 0);
@@ -407,13 +413,15 @@ TEST_F(RegistryProcessTest, AForkedChildOpensItsOwnConnectionAndKeepsItsHandles)
         int failures = descriptors() == 0 ? 0 : 1;
         DWORD value = 0;
         DWORD size = sizeof value;
-        failures += RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == 0 &&
-                            value == 1
-                        ? 0
-                        : 2;
+        failures +=
+            RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == 0 &&
+                    value == 1
+                ? 0
+                : 2;
         failures += descriptors() == 1 ? 0 : 4;
         const DWORD five = 5;
-        failures += RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4) == 0 ? 0 : 8;
+        failures +=
+            RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4) == 0 ? 0 : 8;
         _exit(failures);
     }
     EXPECT_EQ(wait_for(child), 0);

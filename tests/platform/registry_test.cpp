@@ -680,8 +680,8 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsRefusedAndLeftAsItWas)
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(hot.c_str(), &db), SQLITE_OK);
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        EXPECT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = WAL; CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr,
-                               nullptr, nullptr),
+        EXPECT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = WAL; CREATE TABLE t(x); INSERT INTO t VALUES (1);",
+                               nullptr, nullptr, nullptr),
                   SQLITE_OK);
         sqlite3_close(db);
     }
@@ -691,7 +691,8 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsRefusedAndLeftAsItWas)
         std::vector<std::string> before;
         std::vector<std::filesystem::perms> modes;
         for (const char* side : {"", "-wal", "-shm", "-journal", "-changes"}) {
-            before.push_back(std::filesystem::exists(file + side) ? vh::test::read_file(file + side) : "<none>");
+            before.push_back(std::filesystem::exists(file + side) ? vh::test::read_file(file + side)
+                                                                  : "<none>");
             modes.push_back(std::filesystem::status(file + side).permissions());
         }
         use_store(file);
@@ -705,10 +706,12 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsRefusedAndLeftAsItWas)
         // (The shared memory holds no data: any reader of a database rebuilds it.)
         std::size_t i = 0;
         for (const std::string side : {"", "-wal", "-shm", "-journal", "-changes"}) {
-            const std::string now = std::filesystem::exists(file + side) ? vh::test::read_file(file + side) : "<none>";
+            const std::string now =
+                std::filesystem::exists(file + side) ? vh::test::read_file(file + side) : "<none>";
             EXPECT_TRUE(side == "-shm" ? (now == "<none>") == (before[i] == "<none>") : now == before[i])
                 << "bytes of " << file << side;
-            EXPECT_EQ(std::filesystem::status(file + side).permissions(), modes[i]) << "mode of " << file << side;
+            EXPECT_EQ(std::filesystem::status(file + side).permissions(), modes[i])
+                << "mode of " << file << side;
             ++i;
         }
     }
@@ -736,7 +739,8 @@ TEST_F(RegistryStoreTest, HandlesOfAStoreMadeAnewAreStale)
         std::filesystem::remove(file + side);
     }
     const HKEY made = create(HKEY_CURRENT_USER, "Bank");
-    EXPECT_EQ(RegSetValueExA(old, "v", 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExA(old, "v", 0, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1),
+              ERROR_INVALID_HANDLE);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(made, "v", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
     RegCloseKey(old);
@@ -765,7 +769,8 @@ TEST_F(RegistryStoreTest, SideFilesSomeoneElseCouldHavePlacedAreRefused)
         }
         use_store(file);
         HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Secret", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Secret", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  nullptr),
                   ERROR_CANTOPEN);
         use_store(m_dir.file("elsewhere.db"));
         EXPECT_EQ(vh::test::read_file(file), "");
@@ -804,7 +809,8 @@ TEST_F(RegistryStoreTest, AStoreOfTheFirstReleaseIsTakenOver)
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        EXPECT_EQ(sqlite3_exec(db, "UPDATE keys SET written = 1 WHERE id = 5", nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "UPDATE keys SET written = 1 WHERE id = 5", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
         sqlite3_close(db);
     }
     for (const char* side : {"", "-wal", "-shm"}) {

@@ -274,7 +274,8 @@ TEST_F(RegistryHandlerTest, TheLongestNamesAreListedWholeAndTheListingGoesOn)
     EXPECT_TRUE(listed[long_first ? 0 : 1] == long_name)
         << "listed with " << listed[long_first ? 0 : 1].size() << " characters";
     EXPECT_TRUE(listed[long_first ? 1 : 0] == u"after");
-    EXPECT_TRUE(listed[2] == std::u16string(2000, u'\0')) << "end entry of " << listed[2].size() << " characters";
+    EXPECT_TRUE(listed[2] == std::u16string(2000, u'\0'))
+        << "end entry of " << listed[2].size() << " characters";
 
     const Variant after = read(u"Software\\Long", u"after");
     ASSERT_EQ(after.kind(), VT_I4);

@@ -32,10 +32,22 @@ struct Row {
     bool changes = false;
 };
 
-Variant text(std::u16string value) { return Variant::from_string(Bstr(value)); }
-Variant null_string() { return Variant::from_string(Bstr()); }
-Variant number(std::int32_t value) { return Variant::from_int32(value); }
-Variant megabyte(char16_t c) { return text(std::u16string(1 << 20, c)); }
+Variant text(std::u16string value)
+{
+    return Variant::from_string(Bstr(value));
+}
+Variant null_string()
+{
+    return Variant::from_string(Bstr());
+}
+Variant number(std::int32_t value)
+{
+    return Variant::from_int32(value);
+}
+Variant megabyte(char16_t c)
+{
+    return text(std::u16string(1 << 20, c));
+}
 Variant with_nul(const std::u16string& before, const std::u16string& after)
 {
     return text(before + std::u16string(1, u'\0') + after);
@@ -66,10 +78,16 @@ constexpr HRESULT mismatch = DISP_E_TYPEMISMATCH;
 constexpr HRESULT count = DISP_E_BADPARAMCOUNT;
 constexpr HRESULT invalid_argument = error_status(err::invalid_argument);
 constexpr HRESULT bad_file_name = error_status(err::bad_file_name);
-HRESULT win32(DWORD code) { return HRESULT_FROM_WIN32(code); }
+HRESULT win32(DWORD code)
+{
+    return HRESULT_FROM_WIN32(code);
+}
 
 const HKEYS user = HKEYS::current_user;
-Variant user_root() { return number(static_cast<std::int32_t>(user)); }
+Variant user_root()
+{
+    return number(static_cast<std::int32_t>(user));
+}
 
 class BadInput : public ::testing::Test {
 protected:
@@ -85,12 +103,12 @@ protected:
         ASSERT_EQ(ini->put_FileName(file.get()), S_OK);
         registry = make_registry_handler();
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bad\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &key, nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bad\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
                   0L);
         RegCloseKey(key);
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bad", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bad", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   0L);
         const DWORD one = 1;
         RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
@@ -121,8 +139,8 @@ protected:
             for (Variant& a : args) {
                 raw.push_back(a.get());
             }
-            const test::Call call =
-                test::invoke(object, test::id_of(object, row.member), DISPATCH_METHOD | DISPATCH_PROPERTYGET, raw);
+            const test::Call call = test::invoke(object, test::id_of(object, row.member),
+                                                 DISPATCH_METHOD | DISPATCH_PROPERTYGET, raw);
             const HRESULT status = call.status == DISP_E_EXCEPTION ? call.excep.scode : call.status;
             EXPECT_EQ(status, row.status) << std::hex << status;
             if (!row.changes) {
@@ -142,37 +160,100 @@ protected:
 TEST_F(BadInput, IniHandlerMembers)
 {
     const std::vector<Row> rows{
-        {"GetValue: NUL in the key", u"GetValue", [] { return Args{text(u"s"), with_nul(u"k", u"x")}; }, ok},
-        {"GetValue: 1 MB key", u"GetValue", [] { return Args{text(u"s"), megabyte(u'k'), text(u"d")}; }, ok},
-        {"GetValue: null section and key", u"GetValue", [] { return Args{null_string(), null_string()}; }, ok},
-        {"GetValue: Null", u"GetValue", [] { return Args{kind(VT_NULL), text(u"k")}; }, mismatch},
-        {"GetValue: an array", u"GetValue", [] { return Args{string_array(), text(u"k")}; }, mismatch},
-        {"GetValue: a null object", u"GetValue", [] { return Args{kind(VT_DISPATCH), text(u"k")}; },
+        {"GetValue: NUL in the key", u"GetValue",
+         [] {
+             return Args{text(u"s"), with_nul(u"k", u"x")};
+         },
+         ok},
+        {"GetValue: 1 MB key", u"GetValue",
+         [] {
+             return Args{text(u"s"), megabyte(u'k'), text(u"d")};
+         },
+         ok},
+        {"GetValue: null section and key", u"GetValue",
+         [] {
+             return Args{null_string(), null_string()};
+         },
+         ok},
+        {"GetValue: Null", u"GetValue",
+         [] {
+             return Args{kind(VT_NULL), text(u"k")};
+         },
+         mismatch},
+        {"GetValue: an array", u"GetValue",
+         [] {
+             return Args{string_array(), text(u"k")};
+         },
+         mismatch},
+        {"GetValue: a null object", u"GetValue",
+         [] {
+             return Args{kind(VT_DISPATCH), text(u"k")};
+         },
          DISP_E_BADVARTYPE},
         {"GetValue: one argument", u"GetValue", [] { return Args{text(u"s")}; }, count},
         {"GetValue: four arguments", u"GetValue",
-         [] { return Args{text(u"s"), text(u"k"), text(u"d"), text(u"x")}; }, count},
-        {"GetValue: numbers for names", u"GetValue", [] { return Args{number(1), floating(2.5)}; }, ok},
+         [] {
+             return Args{text(u"s"), text(u"k"), text(u"d"), text(u"x")};
+         },
+         count},
+        {"GetValue: numbers for names", u"GetValue",
+         [] {
+             return Args{number(1), floating(2.5)};
+         },
+         ok},
         {"WriteValue: NUL in the section", u"WriteValue",
-         [] { return Args{with_nul(u"s", u"t"), text(u"k"), text(u"v")}; }, ok},
-        {"WriteValue: NUL in the value", u"WriteValue", [] { return Args{text(u"s"), text(u"k"), with_nul(u"a", u"b")}; },
+         [] {
+             return Args{with_nul(u"s", u"t"), text(u"k"), text(u"v")};
+         },
+         ok},
+        {"WriteValue: NUL in the value", u"WriteValue",
+         [] {
+             return Args{text(u"s"), text(u"k"), with_nul(u"a", u"b")};
+         },
          ok},
         {"WriteValue: line break in the value", u"WriteValue",
-         [] { return Args{text(u"s"), text(u"k"), text(u"a\r\n[x]")}; }, ok},
+         [] {
+             return Args{text(u"s"), text(u"k"), text(u"a\r\n[x]")};
+         },
+         ok},
         {"WriteValue: line break in the key", u"WriteValue",
-         [] { return Args{text(u"s"), text(u"k\nj"), text(u"v")}; }, ok},
-        {"WriteValue: 1 MB value", u"WriteValue", [] { return Args{text(u"s"), text(u"big"), megabyte(u'v')}; }, ok,
-         true},
-        {"WriteValue: Empty value", u"WriteValue", [] { return Args{text(u"s"), text(u"k"), kind(VT_EMPTY)}; }, ok,
-         true},
-        {"WriteValue: two arguments", u"WriteValue", [] { return Args{text(u"s"), text(u"k")}; }, count},
-        {"WriteValue: Null value", u"WriteValue", [] { return Args{text(u"s"), text(u"k"), kind(VT_NULL)}; },
+         [] {
+             return Args{text(u"s"), text(u"k\nj"), text(u"v")};
+         },
+         ok},
+        {"WriteValue: 1 MB value", u"WriteValue",
+         [] {
+             return Args{text(u"s"), text(u"big"), megabyte(u'v')};
+         },
+         ok, true},
+        {"WriteValue: Empty value", u"WriteValue",
+         [] {
+             return Args{text(u"s"), text(u"k"), kind(VT_EMPTY)};
+         },
+         ok, true},
+        {"WriteValue: two arguments", u"WriteValue",
+         [] {
+             return Args{text(u"s"), text(u"k")};
+         },
+         count},
+        {"WriteValue: Null value", u"WriteValue",
+         [] {
+             return Args{text(u"s"), text(u"k"), kind(VT_NULL)};
+         },
          mismatch},
         {"DeleteSection: NUL", u"DeleteSection", [] { return Args{with_nul(u"s", u"")}; }, ok},
         {"DeleteSection: missing section", u"DeleteSection", [] { return Args{text(u"none")}; }, ok},
         {"DeleteSection: no argument", u"DeleteSection", [] { return Args{}; }, count},
-        {"DeleteKey: NUL in the key", u"DeleteKey", [] { return Args{text(u"s"), with_nul(u"k", u"")}; }, ok},
-        {"DeleteKey: 1 MB section", u"DeleteKey", [] { return Args{megabyte(u's'), text(u"k")}; }, ok},
+        {"DeleteKey: NUL in the key", u"DeleteKey",
+         [] {
+             return Args{text(u"s"), with_nul(u"k", u"")};
+         },
+         ok},
+        {"DeleteKey: 1 MB section", u"DeleteKey",
+         [] {
+             return Args{megabyte(u's'), text(u"k")};
+         },
+         ok},
         {"GetAllSections: an argument", u"GetAllSections", [] { return Args{text(u"s")}; }, count},
         {"GetAllKeys: Null", u"GetAllKeys", [] { return Args{kind(VT_NULL)}; }, mismatch},
         {"GetAllKeys: 1 MB section", u"GetAllKeys", [] { return Args{megabyte(u's')}; }, ok},
@@ -199,7 +280,8 @@ TEST_F(BadInput, BindingAFileName)
     for (const auto& [name, expected] : rows) {
         const std::string before = snapshot();
         VARIANT value = name.get();
-        const test::Call put = test::invoke(ini.get(), 0x68030000, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT});
+        const test::Call put =
+            test::invoke(ini.get(), 0x68030000, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT});
         EXPECT_EQ(put.status == DISP_E_EXCEPTION ? put.excep.scode : put.status, expected);
         EXPECT_EQ(snapshot(), before);
         Bstr bound;
@@ -211,75 +293,188 @@ TEST_F(BadInput, BindingAFileName)
 TEST_F(BadInput, RegistryHandlerMembers)
 {
     const std::vector<Row> rows{
-        {"CheckRegistryKey: root 0", u"CheckRegistryKey", [] { return Args{number(0), text(u"Software")}; }, ok},
+        {"CheckRegistryKey: root 0", u"CheckRegistryKey",
+         [] {
+             return Args{number(0), text(u"Software")};
+         },
+         ok},
         {"CheckRegistryKey: root past the four", u"CheckRegistryKey",
-         [] { return Args{number(static_cast<std::int32_t>(0x80000004u)), text(u"Software")}; }, ok},
+         [] {
+             return Args{number(static_cast<std::int32_t>(0x80000004u)), text(u"Software")};
+         },
+         ok},
         {"CheckRegistryKey: NUL in the path", u"CheckRegistryKey",
-         [] { return Args{user_root(), with_nul(u"Software", u"Bad")}; }, ok},
-        {"CheckRegistryKey: 1 MB path", u"CheckRegistryKey", [] { return Args{user_root(), megabyte(u'k')}; }, ok},
-        {"CheckRegistryKey: null path", u"CheckRegistryKey", [] { return Args{user_root(), null_string()}; }, ok},
-        {"CheckRegistryKey: Null root", u"CheckRegistryKey", [] { return Args{kind(VT_NULL), text(u"Software")}; },
+         [] {
+             return Args{user_root(), with_nul(u"Software", u"Bad")};
+         },
+         ok},
+        {"CheckRegistryKey: 1 MB path", u"CheckRegistryKey",
+         [] {
+             return Args{user_root(), megabyte(u'k')};
+         },
+         ok},
+        {"CheckRegistryKey: null path", u"CheckRegistryKey",
+         [] {
+             return Args{user_root(), null_string()};
+         },
+         ok},
+        {"CheckRegistryKey: Null root", u"CheckRegistryKey",
+         [] {
+             return Args{kind(VT_NULL), text(u"Software")};
+         },
          mismatch},
-        {"CheckRegistryKey: text root", u"CheckRegistryKey", [] { return Args{text(u"HKCU"), text(u"Software")}; },
+        {"CheckRegistryKey: text root", u"CheckRegistryKey",
+         [] {
+             return Args{text(u"HKCU"), text(u"Software")};
+         },
          mismatch},
         {"CheckRegistryKey: root too large", u"CheckRegistryKey",
-         [] { return Args{floating(1e12), text(u"Software")}; }, DISP_E_OVERFLOW},
+         [] {
+             return Args{floating(1e12), text(u"Software")};
+         },
+         DISP_E_OVERFLOW},
         {"CheckRegistryKey: one argument", u"CheckRegistryKey", [] { return Args{user_root()}; }, count},
         {"WriteRegValue: NUL in the path", u"WriteRegValue",
-         [] { return Args{user_root(), with_nul(u"Software\\Bad", u"x"), text(u"n"), number(1)}; }, invalid_argument},
+         [] {
+             return Args{user_root(), with_nul(u"Software\\Bad", u"x"), text(u"n"), number(1)};
+         },
+         invalid_argument},
         {"WriteRegValue: NUL in the name", u"WriteRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), with_nul(u"v", u"x"), number(1)}; }, invalid_argument},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), with_nul(u"v", u"x"), number(1)};
+         },
+         invalid_argument},
         {"WriteRegValue: root past the four", u"WriteRegValue",
-         [] { return Args{number(5), text(u"Software\\Bad"), text(u"n"), number(1)}; },
+         [] {
+             return Args{number(5), text(u"Software\\Bad"), text(u"n"), number(1)};
+         },
          win32(ERROR_INVALID_HANDLE)},
         {"WriteRegValue: 1 MB path", u"WriteRegValue",
-         [] { return Args{user_root(), megabyte(u'k'), text(u"n"), number(1)}; }, win32(ERROR_INVALID_PARAMETER)},
+         [] {
+             return Args{user_root(), megabyte(u'k'), text(u"n"), number(1)};
+         },
+         win32(ERROR_INVALID_PARAMETER)},
         {"WriteRegValue: 1 MB name", u"WriteRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), megabyte(u'n'), number(1)}; },
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), megabyte(u'n'), number(1)};
+         },
          win32(ERROR_INVALID_PARAMETER)},
         {"WriteRegValue: 1 MB text", u"WriteRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), text(u"big"), megabyte(u't')}; }, ok, true},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), text(u"big"), megabyte(u't')};
+         },
+         ok, true},
         {"WriteRegValue: an array", u"WriteRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), text(u"n"), string_array()}; }, ok},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), text(u"n"), string_array()};
+         },
+         ok},
         {"WriteRegValue: an error value", u"WriteRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), text(u"n"), kind(VT_ERROR)}; }, ok},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), text(u"n"), kind(VT_ERROR)};
+         },
+         ok},
         {"WriteRegValue: three arguments", u"WriteRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), text(u"n")}; }, count},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), text(u"n")};
+         },
+         count},
         {"ReadRegValue: NUL in the name", u"ReadRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), with_nul(u"v", u"")}; }, ok},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), with_nul(u"v", u"")};
+         },
+         ok},
         {"ReadRegValue: root past the four", u"ReadRegValue",
-         [] { return Args{number(7), text(u"Software\\Bad"), text(u"v")}; }, ok},
+         [] {
+             return Args{number(7), text(u"Software\\Bad"), text(u"v")};
+         },
+         ok},
         {"ReadRegValue: 1 MB name", u"ReadRegValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), megabyte(u'v')}; }, ok},
-        {"ReadRegValue: Null path", u"ReadRegValue", [] { return Args{user_root(), kind(VT_NULL), text(u"v")}; },
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), megabyte(u'v')};
+         },
+         ok},
+        {"ReadRegValue: Null path", u"ReadRegValue",
+         [] {
+             return Args{user_root(), kind(VT_NULL), text(u"v")};
+         },
          mismatch},
-        {"EnumKeys: root 0", u"EnumKeys", [] { return Args{number(0), text(u"Software")}; }, ok},
-        {"EnumKeys: 1 MB path", u"EnumKeys", [] { return Args{user_root(), megabyte(u'k')}; }, ok},
-        {"EnumValues: NUL in the path", u"EnumValues", [] { return Args{user_root(), with_nul(u"Software", u"")}; },
+        {"EnumKeys: root 0", u"EnumKeys",
+         [] {
+             return Args{number(0), text(u"Software")};
+         },
+         ok},
+        {"EnumKeys: 1 MB path", u"EnumKeys",
+         [] {
+             return Args{user_root(), megabyte(u'k')};
+         },
+         ok},
+        {"EnumValues: NUL in the path", u"EnumValues",
+         [] {
+             return Args{user_root(), with_nul(u"Software", u"")};
+         },
          ok},
         {"EnumValues: three arguments", u"EnumValues",
-         [] { return Args{user_root(), text(u"Software"), text(u"x")}; }, count},
-        {"DeleteKey: empty path", u"DeleteKey", [] { return Args{user_root(), text(u"")}; }, invalid_argument},
-        {"DeleteKey: null path", u"DeleteKey", [] { return Args{user_root(), null_string()}; }, invalid_argument},
-        {"DeleteKey: NUL in the path", u"DeleteKey", [] { return Args{user_root(), with_nul(u"Software", u"Bad")}; },
+         [] {
+             return Args{user_root(), text(u"Software"), text(u"x")};
+         },
+         count},
+        {"DeleteKey: empty path", u"DeleteKey",
+         [] {
+             return Args{user_root(), text(u"")};
+         },
          invalid_argument},
-        {"DeleteKey: leading separator", u"DeleteKey", [] { return Args{user_root(), text(u"\\Software")}; },
+        {"DeleteKey: null path", u"DeleteKey",
+         [] {
+             return Args{user_root(), null_string()};
+         },
          invalid_argument},
-        {"DeleteKey: root past the four", u"DeleteKey", [] { return Args{number(9), text(u"Software\\Bad")}; },
+        {"DeleteKey: NUL in the path", u"DeleteKey",
+         [] {
+             return Args{user_root(), with_nul(u"Software", u"Bad")};
+         },
+         invalid_argument},
+        {"DeleteKey: leading separator", u"DeleteKey",
+         [] {
+             return Args{user_root(), text(u"\\Software")};
+         },
+         invalid_argument},
+        {"DeleteKey: root past the four", u"DeleteKey",
+         [] {
+             return Args{number(9), text(u"Software\\Bad")};
+         },
          win32(ERROR_INVALID_HANDLE)},
         // The walk's 16-bit scan position cannot cut a path this long back.
-        {"DeleteKey: 1 MB path", u"DeleteKey", [] { return Args{user_root(), megabyte(u'k')}; },
+        {"DeleteKey: 1 MB path", u"DeleteKey",
+         [] {
+             return Args{user_root(), megabyte(u'k')};
+         },
          error_status(err::overflow)},
         {"DeleteValue: NUL in the name", u"DeleteValue",
-         [] { return Args{user_root(), text(u"Software\\Bad"), with_nul(u"v", u"")}; }, ok},
+         [] {
+             return Args{user_root(), text(u"Software\\Bad"), with_nul(u"v", u"")};
+         },
+         ok},
         {"DeleteValue: missing key", u"DeleteValue",
-         [] { return Args{user_root(), text(u"Software\\None"), text(u"v")}; }, ok},
+         [] {
+             return Args{user_root(), text(u"Software\\None"), text(u"v")};
+         },
+         ok},
         {"DeleteValue: root past the four", u"DeleteValue",
-         [] { return Args{number(3), text(u"Software\\Bad"), text(u"v")}; }, win32(ERROR_INVALID_HANDLE)},
-        {"DeleteAllValues: missing key", u"DeleteAllValues", [] { return Args{user_root(), text(u"Software\\None")}; },
+         [] {
+             return Args{number(3), text(u"Software\\Bad"), text(u"v")};
+         },
+         win32(ERROR_INVALID_HANDLE)},
+        {"DeleteAllValues: missing key", u"DeleteAllValues",
+         [] {
+             return Args{user_root(), text(u"Software\\None")};
+         },
          ok},
         {"DeleteAllValues: an object for the path", u"DeleteAllValues",
-         [] { return Args{user_root(), kind(VT_UNKNOWN)}; }, mismatch},
+         [] {
+             return Args{user_root(), kind(VT_UNKNOWN)};
+         },
+         mismatch},
     };
     run(registry.get(), rows);
 }

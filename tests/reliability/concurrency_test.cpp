@@ -35,14 +35,15 @@ int write_entries(const Bstr& file, const std::string& who)
         for (int i = 0; i < entries; ++i) {
             const Bstr name(from_utf8(who + "-" + std::to_string(i)));
             VARIANT_BOOL stored = VARIANT_FALSE;
-            failures += ini->WriteValue(Bstr(u"shared").get(), name.get(), decimal(i).get(), &stored) == S_OK &&
-                                stored == VARIANT_TRUE
-                            ? 0
-                            : 1;
+            failures +=
+                ini->WriteValue(Bstr(u"shared").get(), name.get(), decimal(i).get(), &stored) == S_OK &&
+                        stored == VARIANT_TRUE
+                    ? 0
+                    : 1;
             Bstr outcome;
             const Variant value = Variant::from_int32(i);
-            failures += registry->WriteRegValue(HKEYS::current_user, Bstr(u"Software\\Shared").get(), name.get(),
-                                                value.get(), outcome.put()) == S_OK
+            failures += registry->WriteRegValue(HKEYS::current_user, Bstr(u"Software\\Shared").get(),
+                                                name.get(), value.get(), outcome.put()) == S_OK
                             ? 0
                             : 1;
             HKEYS root = HKEYS::current_user;
@@ -100,12 +101,13 @@ TEST(Concurrency, ProcessesAndApartmentThreadsLoseNothing)
     for (int p = 0; p < processes; ++p) {
         for (int t = 0; t < threads; ++t) {
             for (int i = 0; i < entries; ++i) {
-                const std::string name = "p" + std::to_string(p) + "t" + std::to_string(t) + "-" + std::to_string(i);
+                const std::string name =
+                    "p" + std::to_string(p) + "t" + std::to_string(t) + "-" + std::to_string(i);
                 in_file += content.find(name + "=" + std::to_string(i) + "\r\n") != std::string::npos ? 1 : 0;
                 DWORD data = 0;
                 DWORD size = sizeof data;
-                in_store += RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&data),
-                                             &size) == 0 &&
+                in_store += RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                                             reinterpret_cast<BYTE*>(&data), &size) == 0 &&
                                     data == static_cast<DWORD>(i)
                                 ? 1
                                 : 0;

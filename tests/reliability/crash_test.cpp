@@ -28,8 +28,8 @@ constexpr int kills = 100;
         const Bstr name(from_utf8("r" + std::to_string(round) + "-" + std::to_string(i)));
         Bstr outcome;
         const Variant value = Variant::from_string(Bstr(std::u16string(64 + i % 200, u'x')));
-        if (registry->WriteRegValue(HKEYS::current_user, Bstr(u"Software\\Crash").get(), name.get(), value.get(),
-                                    outcome.put()) == S_OK) {
+        if (registry->WriteRegValue(HKEYS::current_user, Bstr(u"Software\\Crash").get(), name.get(),
+                                    value.get(), outcome.put()) == S_OK) {
             const std::string line = std::to_string(i) + "\n";
             if (write(report, line.data(), line.size()) < 0) {
                 _exit(2);
@@ -78,7 +78,8 @@ TEST(CrashSafety, KilledWritersLoseNothingAcknowledged)
         std::string reported;
         char buffer[4096];
         ssize_t n = 0;
-        while (reported.find('\n') == std::string::npos && (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0) {
+        while (reported.find('\n') == std::string::npos &&
+               (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0) {
             reported.append(buffer, static_cast<std::size_t>(n));
         }
         usleep(static_cast<useconds_t>(delay_us(random)));
@@ -102,7 +103,9 @@ TEST(CrashSafety, KilledWritersLoseNothingAcknowledged)
     std::size_t found = 0;
     for (const auto& name : acknowledged) {
         DWORD type = 0;
-        found += RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, nullptr) == 0 && type == REG_SZ ? 1 : 0;
+        found += RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, nullptr) == 0 && type == REG_SZ
+                     ? 1
+                     : 0;
     }
     RegCloseKey(key);
     EXPECT_EQ(found, acknowledged.size());

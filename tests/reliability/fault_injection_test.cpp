@@ -54,7 +54,10 @@ const Fault sqlite_io{"SQLite I/O error", VH_FAULT_SQLITE, SQLITE_IOERR_WRITE};
 const Fault sqlite_full{"SQLite disk full", VH_FAULT_SQLITE, SQLITE_FULL};
 const Fault sqlite_busy{"SQLite busy", VH_FAULT_SQLITE, SQLITE_BUSY};
 
-bool is_memory(const Fault& fault) { return fault.kind == VH_FAULT_ALLOC || fault.kind == VH_FAULT_NEW; }
+bool is_memory(const Fault& fault)
+{
+    return fault.kind == VH_FAULT_ALLOC || fault.kind == VH_FAULT_NEW;
+}
 
 // What a member call gave: its status and its result as text.
 struct Outcome {
@@ -84,7 +87,10 @@ private:
 
 // ---- Results as text (read with no fault armed) ----
 
-std::string text(BSTR value) { return value == nullptr ? "null" : "'" + to_utf8(text_of(value, SysStringLen(value))) + "'"; }
+std::string text(BSTR value)
+{
+    return value == nullptr ? "null" : "'" + to_utf8(text_of(value, SysStringLen(value))) + "'";
+}
 
 std::string text(const VARIANT& value)
 {
@@ -196,7 +202,8 @@ protected:
 
     // Runs the member for n = 1, 2, ... with its n-th operation of each
     // kind failing, restoring the fixture before every run.
-    void inject(const Member& member, const std::function<void()>& restore, const std::function<std::string()>& state)
+    void inject(const Member& member, const std::function<void()>& restore,
+                const std::function<std::string()>& state)
     {
         for (const Fault& fault : member.faults) {
             SCOPED_TRACE(std::string(member.name) + ", " + fault.name);
@@ -226,7 +233,8 @@ protected:
                 if (outcome == reference && after == after_reference) {
                     // absorbed
                 } else if (member.failed_as_documented(fault, outcome)) {
-                    unchanged = after == before || (member.may_stop_midway && removed_whole_entries(before, after));
+                    unchanged =
+                        after == before || (member.may_stop_midway && removed_whole_entries(before, after));
                 } else {
                     as_documented = false;
                 }
@@ -234,7 +242,9 @@ protected:
                     ++open;
                     continue;
                 }
-                EXPECT_TRUE(unchanged) << "a failed call changed the file or store:\n" << before << "\n----\n" << after;
+                EXPECT_TRUE(unchanged) << "a failed call changed the file or store:\n"
+                                       << before << "\n----\n"
+                                       << after;
                 EXPECT_TRUE(as_documented) << "neither the result without the fault (" << describe(reference)
                                            << ") nor a documented failure";
                 ok = ok && as_documented && unchanged;
@@ -244,7 +254,8 @@ protected:
                     break;
                 }
             }
-            std::printf("  %-24s %-20s %5d faults injected, %5d passed", member.name, fault.name, injected, passed);
+            std::printf("  %-24s %-20s %5d faults injected, %5d passed", member.name, fault.name, injected,
+                        passed);
             std::printf(open != 0 ? ", %d known open\n" : "\n", open);
             total.injected += injected;
             total.passed += passed;
@@ -263,7 +274,8 @@ const char* const ini_text = "; settings\r\n[s]\r\nk=v\r\nk2=w\r\n\r\n[t]\r\nx=1
 
 bool failed_with(const Fault& fault, HRESULT status)
 {
-    return FAILED(status) && (!is_memory(fault) || status == out_of_memory || status == service_out_of_memory);
+    return FAILED(status) &&
+           (!is_memory(fault) || status == out_of_memory || status == service_out_of_memory);
 }
 
 TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
@@ -316,17 +328,18 @@ TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
         return failed_with(fault, o.status) && (o.result == "null" || o.result.empty());
     };
     const auto write = [&](const char* member, std::function<HRESULT(VARIANT_BOOL*)> call) {
-        return Member{member, writing,
-                      [&, call](const Fault& fault, LONG nth) {
-                          VARIANT_BOOL stored = 7;
-                          HRESULT status = S_OK;
-                          {
-                              Armed armed(fault, nth);
-                              status = call(&stored);
-                          }
-                          return Outcome{status, stored == VARIANT_TRUE ? "True" : stored == 0 ? "False" : "?"};
-                      },
-                      gives_false};
+        return Member{
+            member, writing,
+            [&, call](const Fault& fault, LONG nth) {
+                VARIANT_BOOL stored = 7;
+                HRESULT status = S_OK;
+                {
+                    Armed armed(fault, nth);
+                    status = call(&stored);
+                }
+                return Outcome{status, stored == VARIANT_TRUE ? "True" : stored == 0 ? "False" : "?"};
+            },
+            gives_false};
     };
     const Bstr s(u"s"), t(u"t"), k(u"k"), k2(u"k2"), fallback(u"fallback"), changed(u"changed");
     const Bstr other_name(from_utf8(other));
@@ -369,10 +382,13 @@ TEST_F(FaultInjection, EveryIniHandlerMemberFailsAsDocumented)
          },
          [&](const Fault& fault, const Outcome& o) {
              // The default; only when even its copy fails, error 7.
-             return o == Outcome{S_OK, "'fallback'"} || (o.status == out_of_memory && o.result == "null" && is_memory(fault));
+             return o == Outcome{S_OK, "'fallback'"} ||
+                    (o.status == out_of_memory && o.result == "null" && is_memory(fault));
          }},
-        write("WriteValue", [&](VARIANT_BOOL* r) { return ini->WriteValue(s.get(), k.get(), changed.get(), r); }),
-        write("WriteValue (new)", [&](VARIANT_BOOL* r) { return ini->WriteValue(t.get(), k.get(), changed.get(), r); }),
+        write("WriteValue",
+              [&](VARIANT_BOOL* r) { return ini->WriteValue(s.get(), k.get(), changed.get(), r); }),
+        write("WriteValue (new)",
+              [&](VARIANT_BOOL* r) { return ini->WriteValue(t.get(), k.get(), changed.get(), r); }),
         write("DeleteSection", [&](VARIANT_BOOL* r) { return ini->DeleteSection(t.get(), r); }),
         write("DeleteKey", [&](VARIANT_BOOL* r) { return ini->DeleteKey(s.get(), k2.get(), r); }),
         write("WriteValue (linked)",
@@ -437,10 +453,12 @@ void remove_tree(HKEY root, const std::string& path)
     RegDeleteKeyA(root, path.c_str());
 }
 
-void create(const std::string& path, const std::vector<std::pair<std::string, std::string>>& texts, DWORD number)
+void create(const std::string& path, const std::vector<std::pair<std::string, std::string>>& texts,
+            DWORD number)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               0L);
     for (const auto& [name, value] : texts) {
         RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -475,14 +493,16 @@ TEST_F(FaultInjection, EveryRegistryHandlerMemberFailsAsDocumented)
 
     const auto fails = [](const Fault& fault, const Outcome& o) { return failed_with(fault, o.status); };
     const auto fails_empty = [](const Fault& fault, const Outcome& o) {
-        return failed_with(fault, o.status) && (o.result == "Empty" || o.result == "null" || o.result.empty());
+        return failed_with(fault, o.status) &&
+               (o.result == "Empty" || o.result == "null" || o.result.empty());
     };
     // By-reference members get fresh copies of their arguments each run.
     const auto by_ref = [&](const char* member, std::vector<Fault> faults, const char* key, const char* value,
                             std::function<HRESULT(HKEYS*, BSTR*, BSTR*, VARIANT*)> call,
                             std::function<bool(const Fault&, const Outcome&)> documented, bool midway = false,
                             std::set<DWORD> open = {}) {
-        return Member{member, std::move(faults),
+        return Member{member,
+                      std::move(faults),
                       [&root, key, value, call](const Fault& fault, LONG nth) {
                           Bstr path(from_utf8(key));
                           Bstr name(from_utf8(value));
@@ -495,7 +515,9 @@ TEST_F(FaultInjection, EveryRegistryHandlerMemberFailsAsDocumented)
                           }
                           return Outcome{status, text(result.get())};
                       },
-                      std::move(documented), midway, std::move(open)};
+                      std::move(documented),
+                      midway,
+                      std::move(open)};
     };
     // Every kind of fault must now give a documented failure.
     const std::set<DWORD> dropped{};
@@ -547,21 +569,33 @@ TEST_F(FaultInjection, EveryRegistryHandlerMemberFailsAsDocumented)
              return outcome;
          },
          fails_empty},
-        by_ref("ReadRegValue (text)", reading, "Software\\Fault", "s",
-               [&](HKEYS* r, BSTR* p, BSTR* n, VARIANT* v) { return registry->ReadRegValue(r, p, n, v); }, fails_empty, false, dropped),
-        by_ref("ReadRegValue (number)", reading, "Software\\Fault", "d",
-               [&](HKEYS* r, BSTR* p, BSTR* n, VARIANT* v) { return registry->ReadRegValue(r, p, n, v); }, fails_empty, false, dropped),
-        by_ref("EnumKeys", reading, "Software\\Fault", "",
-               [&](HKEYS* r, BSTR* p, BSTR*, VARIANT* v) { return registry->EnumKeys(r, p, v); }, fails_empty, false, dropped),
-        by_ref("EnumValues", reading, "Software\\Fault", "",
-               [&](HKEYS* r, BSTR* p, BSTR*, VARIANT* v) { return registry->EnumValues(r, p, v); }, fails_empty, false, dropped),
-        by_ref("DeleteKey", writing, "Software\\Fault\\Sub2", "",
-               [&](HKEYS* r, BSTR* p, BSTR*, VARIANT*) { return registry->DeleteKey(r, p); }, fails, true, dropped),
-        by_ref("DeleteValue", writing, "Software\\Fault", "s",
-               [&](HKEYS* r, BSTR* p, BSTR* n, VARIANT*) { return registry->DeleteValue(r, p, n); }, fails),
-        by_ref("DeleteAllValues", writing, "Software\\Fault", "",
-               [&](HKEYS* r, BSTR* p, BSTR*, VARIANT* v) { return registry->DeleteAllValues(r, p, v); }, fails_empty,
-               true, dropped),
+        by_ref(
+            "ReadRegValue (text)", reading, "Software\\Fault", "s",
+            [&](HKEYS* r, BSTR* p, BSTR* n, VARIANT* v) { return registry->ReadRegValue(r, p, n, v); },
+            fails_empty, false, dropped),
+        by_ref(
+            "ReadRegValue (number)", reading, "Software\\Fault", "d",
+            [&](HKEYS* r, BSTR* p, BSTR* n, VARIANT* v) { return registry->ReadRegValue(r, p, n, v); },
+            fails_empty, false, dropped),
+        by_ref(
+            "EnumKeys", reading, "Software\\Fault", "",
+            [&](HKEYS* r, BSTR* p, BSTR*, VARIANT* v) { return registry->EnumKeys(r, p, v); }, fails_empty,
+            false, dropped),
+        by_ref(
+            "EnumValues", reading, "Software\\Fault", "",
+            [&](HKEYS* r, BSTR* p, BSTR*, VARIANT* v) { return registry->EnumValues(r, p, v); }, fails_empty,
+            false, dropped),
+        by_ref(
+            "DeleteKey", writing, "Software\\Fault\\Sub2", "",
+            [&](HKEYS* r, BSTR* p, BSTR*, VARIANT*) { return registry->DeleteKey(r, p); }, fails, true,
+            dropped),
+        by_ref(
+            "DeleteValue", writing, "Software\\Fault", "s",
+            [&](HKEYS* r, BSTR* p, BSTR* n, VARIANT*) { return registry->DeleteValue(r, p, n); }, fails),
+        by_ref(
+            "DeleteAllValues", writing, "Software\\Fault", "",
+            [&](HKEYS* r, BSTR* p, BSTR*, VARIANT* v) { return registry->DeleteAllValues(r, p, v); },
+            fails_empty, true, dropped),
     };
     for (const Member& member : members) {
         inject(member, restore, state);

@@ -173,10 +173,10 @@ private:
     {
         HKEY key = nullptr;
         const std::string path = key_path(record.key);
-        const LSTATUS status =
-            create ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                     nullptr)
-                   : RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+        const LSTATUS status = create
+                                   ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                                     KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                                   : RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key);
         return status == ERROR_SUCCESS ? key : nullptr;
     }
 
@@ -243,8 +243,8 @@ private:
         DWORD size = buffer.capacity;
         DWORD type = 0;
         record.start = now();
-        record.status =
-            RegQueryValueExA(key, value_name(record.value).c_str(), nullptr, &type, buffer.bytes.data(), &size);
+        record.status = RegQueryValueExA(key, value_name(record.value).c_str(), nullptr, &type,
+                                         buffer.bytes.data(), &size);
         record.end = now();
         RegCloseKey(key);
         record.missing = record.status == ERROR_FILE_NOT_FOUND;
@@ -265,13 +265,14 @@ private:
         DWORD size = buffer.capacity;
         DWORD type = 0;
         record.start = now();
-        record.status = RegEnumValueA(key, static_cast<DWORD>(pick(value_count)), name, &length, nullptr, &type,
-                                      buffer.bytes.data(), &size);
+        record.status = RegEnumValueA(key, static_cast<DWORD>(pick(value_count)), name, &length, nullptr,
+                                      &type, buffer.bytes.data(), &size);
         record.end = now();
         RegCloseKey(key);
         if (record.status == ERROR_SUCCESS) {
             const std::string found(name, length);
-            record.wrong = found.size() != 2 || found[0] != 'v' || found[1] < '0' || found[1] >= '0' + value_count;
+            record.wrong =
+                found.size() != 2 || found[0] != 'v' || found[1] < '0' || found[1] >= '0' + value_count;
             record.value = static_cast<std::uint8_t>(found[1] - '0');
         }
         if (!record.wrong) {
@@ -298,8 +299,8 @@ private:
             DWORD type = 0;
             const LSTATUS status = RegEnumValueA(key, index, name, &length, nullptr, &type, nullptr, &size);
             if (status != ERROR_SUCCESS) {
-                record.wrong = status != ERROR_NO_MORE_ITEMS && status != ERROR_KEY_DELETED &&
-                               status != ERROR_CANTOPEN;
+                record.wrong =
+                    status != ERROR_NO_MORE_ITEMS && status != ERROR_KEY_DELETED && status != ERROR_CANTOPEN;
                 break;
             }
             record.wrong = record.wrong || length != 2 || name[0] != 'v' || size < 8 || size > largest;
@@ -386,9 +387,11 @@ Figures check(const Shared& shared)
             if (wrong) {
                 ++figures.wrong;
                 if (figures.wrong <= 5) {
-                    std::fprintf(stderr, "wrong: worker %d op %d key %d value %d status %d content %08x at %llu-%llu\n",
-                                 w, static_cast<int>(r.op), r.key, r.value, static_cast<int>(r.status), r.content,
-                                 static_cast<unsigned long long>(r.start), static_cast<unsigned long long>(r.end));
+                    std::fprintf(
+                        stderr,
+                        "wrong: worker %d op %d key %d value %d status %d content %08x at %llu-%llu\n", w,
+                        static_cast<int>(r.op), r.key, r.value, static_cast<int>(r.status), r.content,
+                        static_cast<unsigned long long>(r.start), static_cast<unsigned long long>(r.end));
                 }
             }
         }
@@ -403,33 +406,34 @@ void meddle(const std::string& store, const std::atomic<bool>& stop)
     const std::string second = store + ".second";
     for (int round = 0; !stop.load(); ++round) {
         switch (round % 5) {
-        case 0:
-            vh::test::write_file(counter, std::string(4096, '\x7F'));
-            break;
-        case 1:
-            truncate(counter.c_str(), 0);
-            break;
-        case 2:
-            unlink(counter.c_str());
-            mkdir(counter.c_str(), 0);
-            break;
-        case 3: {
-            rmdir(counter.c_str());
-            if (link(store.c_str(), second.c_str()) == 0) {
-                vh::test::set_environment("VORNHALL_REGISTRY", second.c_str());
-                HKEY key = nullptr;
-                const LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, base, 0, KEY_READ, &key);
-                if (status != ERROR_CANTOPEN) {
-                    std::fprintf(stderr, "a store with two names was opened: status %d\n", static_cast<int>(status));
-                    _exit(2);
+            case 0:
+                vh::test::write_file(counter, std::string(4096, '\x7F'));
+                break;
+            case 1:
+                truncate(counter.c_str(), 0);
+                break;
+            case 2:
+                unlink(counter.c_str());
+                mkdir(counter.c_str(), 0);
+                break;
+            case 3: {
+                rmdir(counter.c_str());
+                if (link(store.c_str(), second.c_str()) == 0) {
+                    vh::test::set_environment("VORNHALL_REGISTRY", second.c_str());
+                    HKEY key = nullptr;
+                    const LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, base, 0, KEY_READ, &key);
+                    if (status != ERROR_CANTOPEN) {
+                        std::fprintf(stderr, "a store with two names was opened: status %d\n",
+                                     static_cast<int>(status));
+                        _exit(2);
+                    }
+                    unlink(second.c_str());
                 }
-                unlink(second.c_str());
+                break;
             }
-            break;
-        }
-        default:
-            unlink(counter.c_str());
-            break;
+            default:
+                unlink(counter.c_str());
+                break;
         }
         usleep(2000);
     }
@@ -441,10 +445,12 @@ protected:
     {
         vh::test::set_environment("VORNHALL_REGISTRY", m_store.c_str());
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, base, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, base, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         RegCloseKey(key);
-        void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        void* memory =
+            mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         ASSERT_NE(memory, MAP_FAILED);
         m_shared = new (memory) Shared{};
     }
@@ -470,8 +476,8 @@ protected:
             }
             children.push_back(pid);
         }
-        auto* stop = static_cast<std::atomic<bool>*>(
-            mmap(nullptr, sizeof(std::atomic<bool>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+        auto* stop = static_cast<std::atomic<bool>*>(mmap(
+            nullptr, sizeof(std::atomic<bool>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
         new (stop) std::atomic<bool>(false);
         pid_t meddler = -1;
         if (meddling) {
@@ -484,12 +490,15 @@ protected:
         int crashed = 0;
         for (const pid_t child : children) {
             int status = 0;
-            crashed += waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+            crashed +=
+                waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
         }
         stop->store(true);
         if (meddler > 0) {
             int status = 0;
-            crashed += waitpid(meddler, &status, 0) == meddler && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+            crashed +=
+                waitpid(meddler, &status, 0) == meddler && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0
+                                                                                                         : 1;
         }
         munmap(stop, sizeof(std::atomic<bool>));
         return crashed;
@@ -499,9 +508,10 @@ protected:
     {
         const int crashed = run(meddling);
         const Figures figures = check(*m_shared);
-        std::printf("registry differential%s: %d processes, %d operations, %d reads checked, %d wrong, %d crashed\n",
-                    meddling ? " with meddling" : "", workers + (meddling ? 1 : 0), figures.operations,
-                    figures.reads_checked, figures.wrong, crashed);
+        std::printf(
+            "registry differential%s: %d processes, %d operations, %d reads checked, %d wrong, %d crashed\n",
+            meddling ? " with meddling" : "", workers + (meddling ? 1 : 0), figures.operations,
+            figures.reads_checked, figures.wrong, crashed);
         EXPECT_EQ(crashed, 0);
         EXPECT_EQ(figures.wrong, 0);
         EXPECT_GT(figures.reads_checked, workers * steps / 4);

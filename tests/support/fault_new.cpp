@@ -28,13 +28,43 @@ void* allocate_or_throw(std::size_t bytes)
 
 }  // namespace
 
-void* operator new(std::size_t bytes) { return allocate_or_throw(bytes); }
-void* operator new[](std::size_t bytes) { return allocate_or_throw(bytes); }
-void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
-void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void* operator new(std::size_t bytes)
+{
+    return allocate_or_throw(bytes);
+}
+void* operator new[](std::size_t bytes)
+{
+    return allocate_or_throw(bytes);
+}
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    return allocate(bytes);
+}
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    return allocate(bytes);
+}
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}

@@ -36,11 +36,11 @@ Call invoke(IDispatch* object, DISPID id, WORD flags, std::vector<VARIANT> args,
     for (std::size_t i = positional; i-- > 0;) {
         ordered.push_back(args[i]);
     }
-    DISPPARAMS params{ordered.data(), named.empty() ? nullptr : named.data(), static_cast<UINT>(ordered.size()),
-                      static_cast<UINT>(named.size())};
+    DISPPARAMS params{ordered.data(), named.empty() ? nullptr : named.data(),
+                      static_cast<UINT>(ordered.size()), static_cast<UINT>(named.size())};
     Call call;
-    call.status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, call.result.put(), &call.excep,
-                                 &call.arg_error);
+    call.status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, call.result.put(),
+                                 &call.excep, &call.arg_error);
     return call;
 }
 
@@ -57,6 +57,9 @@ Call call(IDispatch* object, const std::u16string& name, std::initializer_list<c
     return invoke(object, id_of(object, name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, raw);
 }
 
-Variant text(const std::u16string& value) { return Variant::from_string(Bstr(value)); }
+Variant text(const std::u16string& value)
+{
+    return Variant::from_string(Bstr(value));
+}
 
 }  // namespace vh::test

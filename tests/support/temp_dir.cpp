@@ -11,7 +11,10 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return (m_path / name).string(); }
+std::string TempDir::file(const std::string& name) const
+{
+    return (m_path / name).string();
+}
 
 std::string read_file(const std::filesystem::path& path)
 {

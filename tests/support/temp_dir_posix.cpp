@@ -1,9 +1,9 @@
 // Where the temporary directory comes from on POSIX systems.
 #include "tests/support/temp_dir.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace vh::test {
 

@@ -113,7 +113,8 @@ TEST_F(CollectionTest, ScriptHostsReadCountAndEnumerateLateBound)
     EXPECT_EQ(enumerator.result.kind(), VT_UNKNOWN);
     // The default member is Item.
     Variant index = Variant::from_int32(1);
-    test::Call item = test::invoke(dispatch, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {index.get()});
+    test::Call item =
+        test::invoke(dispatch, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {index.get()});
     EXPECT_EQ(item.result.to_string().view(), u"A");
 }
 

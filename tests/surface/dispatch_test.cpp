@@ -6,8 +6,8 @@
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
 #include "surface/members.h"
-#include "tests/support/late_bound.h"
 #include "tests/support/environment.h"
+#include "tests/support/late_bound.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {
@@ -81,7 +81,8 @@ TEST_F(LateBinding, OptionalDefaultMayBeLeftOutOrNamed)
     VARIANT missing;
     missing.vt = VT_ERROR;
     missing.scode = DISP_E_PARAMNOTFOUND;
-    EXPECT_EQ(invoke(ini, 0x60030001, method, {arg(section), arg(key), missing}).result.to_string().view(), u"");
+    EXPECT_EQ(invoke(ini, 0x60030001, method, {arg(section), arg(key), missing}).result.to_string().view(),
+              u"");
 
     Call named = invoke(ini, 0x60030001, method, {arg(section), arg(key), arg(fallback)}, {2});
     ASSERT_EQ(named.status, S_OK);

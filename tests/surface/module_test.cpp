@@ -57,8 +57,10 @@ TEST_F(Module, ClassObjectsCreateIndependentObjectsAndRefuseAggregation)
     ASSERT_TRUE(ini_factory);
     ComPtr<_iniHandler> first;
     ComPtr<_iniHandler> second;
-    ASSERT_EQ(ini_factory->CreateInstance(nullptr, IID__iniHandler, reinterpret_cast<void**>(first.put())), S_OK);
-    ASSERT_EQ(ini_factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(second.put())), S_OK);
+    ASSERT_EQ(ini_factory->CreateInstance(nullptr, IID__iniHandler, reinterpret_cast<void**>(first.put())),
+              S_OK);
+    ASSERT_EQ(ini_factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(second.put())),
+              S_OK);
     EXPECT_NE(static_cast<void*>(first.get()), static_cast<void*>(second.get()));
 
     ComPtr<_RegistryHandler> registry;
@@ -83,7 +85,8 @@ TEST_F(Module, CanUnloadOnlyWhenNoObjectLivesAndNoLockIsHeld)
     EXPECT_EQ(can_unload_now(), S_OK);
     ComPtr<IClassFactory> ini_factory = factory(CLSID_iniHandler);
     ComPtr<IDispatch> object;
-    ASSERT_EQ(ini_factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(object.put())), S_OK);
+    ASSERT_EQ(ini_factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(object.put())),
+              S_OK);
     EXPECT_EQ(can_unload_now(), S_FALSE);
     object.reset();
     EXPECT_EQ(can_unload_now(), S_OK);

@@ -89,14 +89,16 @@ TEST(Reference, EverySectionNamesAMemberThatIsBuilt)
         built.insert("RegistryHandler." + to_utf8(m.name));
     }
     for (const auto& [name, text] : member_sections()) {
-        EXPECT_TRUE(built.count(name) == 1) << "docs/reference.md describes " << name << ", which no table has";
+        EXPECT_TRUE(built.count(name) == 1)
+            << "docs/reference.md describes " << name << ", which no table has";
     }
 }
 
 TEST(Reference, TheRootKeyConstantsAreListed)
 {
-    for (const char* row : {"| `HKEY_CLASSES_ROOT` | `0x80000000` |", "| `HKEY_CURRENT_USER` | `0x80000001` |",
-                            "| `HKEY_LOCAL_MACHINE` | `0x80000002` |", "| `HKEY_USERS` | `0x80000003` |"}) {
+    for (const char* row :
+         {"| `HKEY_CLASSES_ROOT` | `0x80000000` |", "| `HKEY_CURRENT_USER` | `0x80000001` |",
+          "| `HKEY_LOCAL_MACHINE` | `0x80000002` |", "| `HKEY_USERS` | `0x80000003` |"}) {
         EXPECT_NE(reference().find(row), std::string::npos) << row;
     }
 }

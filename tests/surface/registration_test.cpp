@@ -37,7 +37,8 @@ protected:
         char data[1024] = {};
         DWORD size = sizeof data;
         DWORD type = 0;
-        const LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        const LSTATUS status =
+            RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
         RegCloseKey(key);
         return status == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "(no value)";
     }
@@ -45,8 +46,8 @@ protected:
     static void write(const std::string& path, const char* name, const std::string& text)
     {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   0L);
         RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>(text.size() + 1));

@@ -42,8 +42,14 @@ std::string narrow(const wchar_t* text)
     return out;
 }
 
-std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-std::string narrow(std::u16string_view text) { return narrow(wide(text).c_str()); }
+std::wstring wide(std::u16string_view text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+std::string narrow(std::u16string_view text)
+{
+    return narrow(wide(text).c_str());
+}
 
 std::string hex(long value)
 {
@@ -95,7 +101,10 @@ public:
         m_text = nullptr;
         return &m_text;
     }
-    std::wstring text() const { return m_text == nullptr ? std::wstring() : std::wstring(m_text, SysStringLen(m_text)); }
+    std::wstring text() const
+    {
+        return m_text == nullptr ? std::wstring() : std::wstring(m_text, SysStringLen(m_text));
+    }
 
 private:
     BSTR m_text = nullptr;
@@ -167,46 +176,46 @@ std::wstring type_name(ITypeInfo* info, HREFTYPE ref)
 std::wstring describe(ITypeInfo* info, const TYPEDESC& type)
 {
     switch (type.vt) {
-    case VT_PTR:
-        return describe(info, *type.lptdesc) + L"*";
-    case VT_USERDEFINED:
-        return type_name(info, type.hreftype);
-    case VT_BSTR:
-        return L"BSTR";
-    case VT_I4:
-        return L"long";
-    case VT_BOOL:
-        return L"VARIANT_BOOL";
-    case VT_VARIANT:
-        return L"VARIANT";
-    case VT_UNKNOWN:
-        return L"IUnknown*";
-    case VT_HRESULT:
-        return L"HRESULT";
-    default:
-        return L"vt" + std::to_wstring(type.vt);
+        case VT_PTR:
+            return describe(info, *type.lptdesc) + L"*";
+        case VT_USERDEFINED:
+            return type_name(info, type.hreftype);
+        case VT_BSTR:
+            return L"BSTR";
+        case VT_I4:
+            return L"long";
+        case VT_BOOL:
+            return L"VARIANT_BOOL";
+        case VT_VARIANT:
+            return L"VARIANT";
+        case VT_UNKNOWN:
+            return L"IUnknown*";
+        case VT_HRESULT:
+            return L"HRESULT";
+        default:
+            return L"vt" + std::to_wstring(type.vt);
     }
 }
 
 std::wstring expected_type(vh::Kind kind)
 {
     switch (kind) {
-    case vh::Kind::string:
-        return L"BSTR";
-    case vh::Kind::int32:
-        return L"long";
-    case vh::Kind::boolean:
-        return L"VARIANT_BOOL";
-    case vh::Kind::variant:
-        return L"VARIANT";
-    case vh::Kind::root_key:
-        return L"HKEYS";
-    case vh::Kind::collection:
-        return L"_Collection*";
-    case vh::Kind::unknown:
-        return L"IUnknown*";
-    case vh::Kind::none:
-        break;
+        case vh::Kind::string:
+            return L"BSTR";
+        case vh::Kind::int32:
+            return L"long";
+        case vh::Kind::boolean:
+            return L"VARIANT_BOOL";
+        case vh::Kind::variant:
+            return L"VARIANT";
+        case vh::Kind::root_key:
+            return L"HKEYS";
+        case vh::Kind::collection:
+            return L"_Collection*";
+        case vh::Kind::unknown:
+            return L"IUnknown*";
+        case vh::Kind::none:
+            break;
     }
     return L"?";
 }
@@ -216,7 +225,8 @@ std::wstring expected_type(vh::Kind kind)
 // pointers passed in only.
 void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const vh::Member& m, bool runtime)
 {
-    const std::string who = narrow(table.name) + "." + narrow(m.name) + " (slot " + std::to_string(m.slot) + ")";
+    const std::string who =
+        narrow(table.name) + "." + narrow(m.name) + " (slot " + std::to_string(m.slot) + ")";
     FuncDesc f(vtable_part, static_cast<UINT>(m.slot - 7));
     check(f.ok, who + ": described");
     if (!f.ok) {
@@ -225,7 +235,8 @@ void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const
     const FUNCDESC& d = *f.desc;
     check(d.memid == m.id, who + ": dispatch identifier " + hex(d.memid));
     check(d.invkind == static_cast<INVOKEKIND>(m.invoke), who + ": invocation kind");
-    check(d.oVft == static_cast<SHORT>(m.slot * sizeof(void*)), who + ": slot offset " + std::to_string(d.oVft));
+    check(d.oVft == static_cast<SHORT>(m.slot * sizeof(void*)),
+          who + ": slot offset " + std::to_string(d.oVft));
     check(d.funckind == FUNC_PUREVIRTUAL && d.callconv == CC_STDCALL, who + ": pure virtual, stdcall");
     check(d.wFuncFlags == 0, who + ": no member flags");
     check(d.elemdescFunc.tdesc.vt == VT_HRESULT, who + ": returns a status");
@@ -240,7 +251,8 @@ void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const
         const ELEMDESC& e = d.lprgelemdescParam[i];
         const std::string param = who + " parameter " + narrow(p.name);
         const std::wstring type = expected_type(p.kind) + (p.by_ref ? L"*" : L"");
-        check(describe(vtable_part, e.tdesc) == type, param + ": type " + narrow(describe(vtable_part, e.tdesc).c_str()));
+        check(describe(vtable_part, e.tdesc) == type,
+              param + ": type " + narrow(describe(vtable_part, e.tdesc).c_str()));
         USHORT flags = p.by_ref && !runtime ? (PARAMFLAG_FIN | PARAMFLAG_FOUT) : PARAMFLAG_FIN;
         if (i >= m.required) {
             flags |= PARAMFLAG_FOPT;  // optional, and no default value recorded
@@ -250,7 +262,8 @@ void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const
     if (has_result) {
         const ELEMDESC& e = d.lprgelemdescParam[m.param_count];
         check(describe(vtable_part, e.tdesc) == expected_type(m.result) + L"*", who + ": result type");
-        check(e.paramdesc.wParamFlags == (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL), who + ": result is out, retval");
+        check(e.paramdesc.wParamFlags == (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL),
+              who + ": result is out, retval");
     }
 
     // Names: the member, then its parameters; a property assignment's value
@@ -282,7 +295,8 @@ void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const
 // interface derived from IDispatch, neither dual nor automation-compatible
 // (so registering the library leaves the runtime's registration of it
 // alone), found by identifier as the table of operations itself.
-void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD type_flags, bool runtime = false)
+void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD type_flags,
+                     bool runtime = false)
 {
     const std::string who = narrow(table.name);
     Ref<ITypeInfo> found;
@@ -294,8 +308,10 @@ void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD ty
         TypeAttr a(found.get());
         check(a.ok && a.attr->typekind == (runtime ? TKIND_INTERFACE : TKIND_DISPATCH),
               who + (runtime ? ": a plain interface" : ": a dual interface's dispatch part"));
-        check(a.ok && a.attr->wTypeFlags == type_flags, who + ": type flags " + hex(a.ok ? a.attr->wTypeFlags : 0));
-        check(a.ok && a.attr->wMajorVerNum == 0 && a.attr->wMinorVerNum == 0, who + ": no version of its own");
+        check(a.ok && a.attr->wTypeFlags == type_flags,
+              who + ": type flags " + hex(a.ok ? a.attr->wTypeFlags : 0));
+        check(a.ok && a.attr->wMajorVerNum == 0 && a.attr->wMinorVerNum == 0,
+              who + ": no version of its own");
     }
     Str name;
     Str doc;
@@ -304,7 +320,8 @@ void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD ty
     found->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), &context, help_file.put());
     check(name.text() == wide(table.name), who + ": name");
     check(context == table.help_context, who + ": help context " + std::to_string(context));
-    check(doc.get() == nullptr && help_file.get() == nullptr, who + ": no documentation string, no help file");
+    check(doc.get() == nullptr && help_file.get() == nullptr,
+          who + ": no documentation string, no help file");
 
     HREFTYPE vtable_ref = 0;
     Ref<ITypeInfo> vtable_part;
@@ -418,7 +435,8 @@ void check_root_keys(ITypeInfo* info)
 void check_type_library(const std::wstring& dll)
 {
     Ref<ITypeLib> library;
-    check(SUCCEEDED(LoadTypeLibEx(dll.c_str(), REGKIND_NONE, library.put())), "type library: loads from the DLL");
+    check(SUCCEEDED(LoadTypeLibEx(dll.c_str(), REGKIND_NONE, library.put())),
+          "type library: loads from the DLL");
     if (!library) {
         return;
     }
@@ -447,14 +465,15 @@ void check_type_library(const std::wstring& dll)
     // collection interface. Each is found at its index and by its
     // identifier (checked below), so references between them still hold
     // after the build has put widl's output in this order.
-    const wchar_t* order[] = {L"_RegistryHandler", L"RegistryHandler", L"_iniHandler", L"iniHandler", L"HKEYS",
-                              L"_Collection"};
+    const wchar_t* order[] = {L"_RegistryHandler", L"RegistryHandler", L"_iniHandler",
+                              L"iniHandler",       L"HKEYS",           L"_Collection"};
     const UINT count = library->GetTypeInfoCount();
     check(count == 6, "type library: six descriptions, " + std::to_string(count));
     for (UINT i = 0; i < count && i < 6; ++i) {
         Str entry;
         library->GetDocumentation(static_cast<INT>(i), entry.put(), nullptr, nullptr, nullptr);
-        check(entry.text() == order[i], "type library: description " + std::to_string(i) + " is " + narrow(order[i]));
+        check(entry.text() == order[i],
+              "type library: description " + std::to_string(i) + " is " + narrow(order[i]));
         // The description found by its identifier is the one at this index.
         Ref<ITypeInfo> info;
         Ref<ITypeInfo> by_guid;
@@ -483,7 +502,8 @@ void check_type_library(const std::wstring& dll)
         }
     }
 
-    constexpr WORD component_flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
+    constexpr WORD component_flags =
+        TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
     check_interface(library.get(), vh::registry_handler_table(), component_flags);
     check_interface(library.get(), vh::ini_handler_table(), component_flags);
     check_interface(library.get(), vh::collection_table(), TYPEFLAG_FDISPATCHABLE, true);
@@ -491,7 +511,8 @@ void check_type_library(const std::wstring& dll)
     check_class(library.get(), vh::CLSID_iniHandler, vh::ini_handler_table(), 2099);
 
     Ref<ITypeInfo> root_keys;
-    check(SUCCEEDED(library->GetTypeInfoOfGuid(vh::GUID_HKEYS, root_keys.put())), "HKEYS: found by identifier");
+    check(SUCCEEDED(library->GetTypeInfoOfGuid(vh::GUID_HKEYS, root_keys.put())),
+          "HKEYS: found by identifier");
     if (root_keys) {
         check_root_keys(root_keys.get());
     }
@@ -511,7 +532,8 @@ void check_identifier_resource(HMODULE module, const wchar_t* type, const IID& i
     const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, found)));
     check(size == 20, who + " 1: 20 bytes");
     if (size == 20 && bytes != nullptr) {
-        check(bytes[0] == 16 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0, who + " 1: length 16, little-endian");
+        check(bytes[0] == 16 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0,
+              who + " 1: length 16, little-endian");
         check(std::memcmp(bytes + 4, &iid, 16) == 0, who + " 1: the interface identifier");
     }
 }
@@ -554,7 +576,8 @@ void check_resources(const std::wstring& dll)
     if (fixed != nullptr) {
         const DWORD high = (VH_VERSION_MAJOR << 16) | VH_VERSION_MINOR;
         const DWORD low = VH_VERSION_PATCH << 16;
-        check(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low, "version: file version " VH_VERSION_TEXT ".0");
+        check(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low,
+              "version: file version " VH_VERSION_TEXT ".0");
         check(fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low,
               "version: product version " VH_VERSION_TEXT ".0");
         check(fixed->dwFileFlagsMask == 0 && fixed->dwFileFlags == 0, "version: no flags");
@@ -565,9 +588,12 @@ void check_resources(const std::wstring& dll)
         const wchar_t* name;
         const wchar_t* value;
     } strings[] = {
-        {L"ProductName", L"Vornhall"},          {L"FileVersion", L"" VH_VERSION_RESOURCE_TEXT},
-        {L"ProductVersion", L"" VH_VERSION_RESOURCE_TEXT},           {L"InternalName", L"Vornhall"},
-        {L"OriginalFilename", L"Vornhall.dll"}, {L"CompanyName", L"Vornhall developers"},
+        {L"ProductName", L"Vornhall"},
+        {L"FileVersion", L"" VH_VERSION_RESOURCE_TEXT},
+        {L"ProductVersion", L"" VH_VERSION_RESOURCE_TEXT},
+        {L"InternalName", L"Vornhall"},
+        {L"OriginalFilename", L"Vornhall.dll"},
+        {L"CompanyName", L"Vornhall developers"},
     };
     for (const auto& s : strings) {
         check(version_string(block, s.name) == s.value, "version: " + narrow(s.name));
@@ -608,13 +634,17 @@ using ListRegFn = HRESULT(STDMETHODCALLTYPE*)(void*, LONG*, BSTR*, VARIANT*);
 using DeleteKeyFn = HRESULT(STDMETHODCALLTYPE*)(void*, LONG*, BSTR*);
 using DeleteValueFn = HRESULT(STDMETHODCALLTYPE*)(void*, LONG*, BSTR*, BSTR*);
 
-constexpr HRESULT file_error(int number) { return static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(number)); }
+constexpr HRESULT file_error(int number)
+{
+    return static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(number));
+}
 
 LONG collection_count(IDispatch* list)
 {
     Ref<vh::_Collection> collection;
     LONG count = -1;
-    if (list != nullptr && SUCCEEDED(list->QueryInterface(vh::IID__Collection, reinterpret_cast<void**>(collection.put())))) {
+    if (list != nullptr &&
+        SUCCEEDED(list->QueryInterface(vh::IID__Collection, reinterpret_cast<void**>(collection.put())))) {
         collection->Count(&count);
     }
     return count;
@@ -628,7 +658,8 @@ void check_type_info_of(IDispatch* object, const IID& iid, const std::string& wh
     check(SUCCEEDED(object->GetTypeInfo(0, 0x409, info.put())), who + ": hands out its type description");
     if (info) {
         TypeAttr a(info.get());
-        check(a.ok && a.attr->guid == iid && a.attr->typekind == TKIND_DISPATCH, who + ": of its own interface");
+        check(a.ok && a.attr->guid == iid && a.attr->typekind == TKIND_DISPATCH,
+              who + ": of its own interface");
     }
     Ref<ITypeInfo> none;
     check(object->GetTypeInfo(1, 0x409, none.put()) == DISP_E_BADINDEX && !none, who + ": only one");
@@ -653,14 +684,16 @@ void check_ini_handler(const std::wstring& scratch)
     Str file(path.c_str());
     check(slot<PutString>(self, 7)(self, file.get()) == S_OK, "slot 7 FileName assigns");
     Str bound;
-    check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && bound.text() == path, "slot 8 FileName reads");
+    check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && bound.text() == path,
+          "slot 8 FileName reads");
     check(GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES, "slot 7 created the file");
 
     Str section(L"Main");
     Str key(L"Name");
     Str value(L"  spaced  ");
     VARIANT_BOOL ok = 0;
-    check(slot<WriteValueFn>(self, 10)(self, section.get(), key.get(), value.get(), &ok) == S_OK && ok == VARIANT_TRUE,
+    check(slot<WriteValueFn>(self, 10)(self, section.get(), key.get(), value.get(), &ok) == S_OK &&
+              ok == VARIANT_TRUE,
           "slot 10 WriteValue");
     Str read;
     Str fallback(L"none");
@@ -676,11 +709,13 @@ void check_ini_handler(const std::wstring& scratch)
     check(slot<ListFn>(self, 11)(self, sections.put()) == S_OK && collection_count(sections.get()) == 1,
           "slot 11 GetAllSections");
     Ref<IDispatch> keys;
-    check(slot<ListKeysFn>(self, 12)(self, section.get(), keys.put()) == S_OK && collection_count(keys.get()) == 1,
+    check(slot<ListKeysFn>(self, 12)(self, section.get(), keys.put()) == S_OK &&
+              collection_count(keys.get()) == 1,
           "slot 12 GetAllKeys");
     check(slot<DeleteEntryFn>(self, 14)(self, section.get(), key.get(), &ok) == S_OK && ok == VARIANT_TRUE,
           "slot 14 DeleteKey");
-    check(slot<GetValueFn>(self, 9)(self, section.get(), key.get(), nullptr, read.put()) == S_OK && read.text().empty(),
+    check(slot<GetValueFn>(self, 9)(self, section.get(), key.get(), nullptr, read.put()) == S_OK &&
+              read.text().empty(),
           "slot 9 GetValue after DeleteKey, default omitted");
     check(slot<DeleteSectionFn>(self, 13)(self, section.get(), &ok) == S_OK && ok == VARIANT_TRUE,
           "slot 13 DeleteSection");
@@ -691,29 +726,34 @@ void check_ini_handler(const std::wstring& scratch)
     const std::wstring folder = scratch + L"\\folder";
     CreateDirectoryW(folder.c_str(), nullptr);
     Str directory(folder.c_str());
-    check(slot<PutString>(self, 7)(self, directory.get()) == file_error(75), "FileName of a directory: error 75");
+    check(slot<PutString>(self, 7)(self, directory.get()) == file_error(75),
+          "FileName of a directory: error 75");
     const std::wstring absent = scratch + L"\\absent\\x.ini";
     Str no_folder(absent.c_str());
-    check(slot<PutString>(self, 7)(self, no_folder.get()) == file_error(76), "FileName in a missing folder: error 76");
+    check(slot<PutString>(self, 7)(self, no_folder.get()) == file_error(76),
+          "FileName in a missing folder: error 76");
     check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && bound.text() == path,
           "a failed binding keeps the previous file");
 
     const std::wstring hidden = scratch + L"\\hidden.ini";
     {
-        HANDLE h = CreateFileW(hidden.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        HANDLE h = CreateFileW(hidden.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_HIDDEN, nullptr);
         DWORD written = 0;
         WriteFile(h, "[S]\r\nk=v\r\n", 10, &written, nullptr);
         CloseHandle(h);
     }
     Str hidden_name(hidden.c_str());
-    check(slot<PutString>(self, 7)(self, hidden_name.get()) == file_error(75), "FileName of a hidden file: error 75");
+    check(slot<PutString>(self, 7)(self, hidden_name.get()) == file_error(75),
+          "FileName of a hidden file: error 75");
     WIN32_FILE_ATTRIBUTE_DATA data{};
     check(GetFileAttributesExW(hidden.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == 10,
           "a hidden file is not emptied");
 
     const std::wstring pattern = scratch + L"\\*.ini";
     Str wildcard(pattern.c_str());
-    check(slot<PutString>(self, 7)(self, wildcard.get()) == file_error(52), "FileName with a wildcard: error 52");
+    check(slot<PutString>(self, 7)(self, wildcard.get()) == file_error(52),
+          "FileName with a wildcard: error 52");
 }
 
 void check_registry_handler()
@@ -740,14 +780,15 @@ void check_registry_handler()
               written.text().empty(),
           "slot 8 WriteRegValue");
     LONG found = 0;
-    check(slot<CheckKeyFn>(self, 7)(self, hkcu, path.get(), &found) == S_OK && found == -1, "slot 7 CheckRegistryKey");
+    check(slot<CheckKeyFn>(self, 7)(self, hkcu, path.get(), &found) == S_OK && found == -1,
+          "slot 7 CheckRegistryKey");
 
     LONG root = hkcu;
     Var value;
     BSTR sub = SysAllocString(L"Software\\VornhallClient\\Sub");
     BSTR number_name = SysAllocString(L"Number");
-    check(slot<ReadRegFn>(self, 9)(self, &root, &sub, &number_name, value.put()) == S_OK && value.get().vt == VT_I4 &&
-              value.get().lVal == -7,
+    check(slot<ReadRegFn>(self, 9)(self, &root, &sub, &number_name, value.put()) == S_OK &&
+              value.get().vt == VT_I4 && value.get().lVal == -7,
           "slot 9 ReadRegValue");
 
     // A listing of names is an array of strings (scripts cannot index it).
@@ -761,7 +802,8 @@ void check_registry_handler()
         LONG upper = -1;
         SafeArrayGetLBound(names, 1, &lower);
         SafeArrayGetUBound(names, 1, &upper);
-        check(SafeArrayGetDim(names) == 1 && lower == 0 && upper == 1, "EnumKeys: one subkey and the end entry");
+        check(SafeArrayGetDim(names) == 1 && lower == 0 && upper == 1,
+              "EnumKeys: one subkey and the end entry");
         BSTR first = nullptr;
         LONG index = 0;
         SafeArrayGetElement(names, &index, &first);
@@ -794,8 +836,10 @@ void check_unloading(const std::wstring& dll)
     }
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-    auto get_class_object = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    auto can_unload_now = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    auto get_class_object = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    auto can_unload_now =
+        reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     check(get_class_object != nullptr && can_unload_now != nullptr, "entry points by name");
     if (get_class_object != nullptr && can_unload_now != nullptr) {
         Ref<IClassFactory> factory;
