@@ -8,8 +8,8 @@
 #include <thread>
 #include <utility>
 
-#include "surface/interfaces.h"
-#include "surface/values.h"
+#include "automation/interfaces.h"
+#include "automation/values.h"
 
 namespace vh::bench {
 namespace {
@@ -42,22 +42,24 @@ std::u16string wide(const std::string& text)
 
 // A profile of the given number of entries, a hundred to a section: keys
 // k0.. in sections s0..; the last entry is the one the workloads ask for.
+// Lines end with CR LF, or with the given line break.
 struct ProfileShape {
     std::string last_section;
     std::string last_key;
 };
 
-ProfileShape write_profile(const std::filesystem::path& path, std::int64_t entries)
+ProfileShape write_profile(const std::filesystem::path& path, std::int64_t entries,
+                           const char* line_break = "\r\n")
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     ProfileShape shape;
     for (std::int64_t i = 0; i < entries; ++i) {
         if (i % 100 == 0) {
             shape.last_section = "s" + std::to_string(i / 100);
-            out << '[' << shape.last_section << "]\r\n";
+            out << '[' << shape.last_section << ']' << line_break;
         }
         shape.last_key = "k" + std::to_string(i);
-        out << shape.last_key << "=value number " << i << "\r\n";
+        out << shape.last_key << "=value number " << i << line_break;
     }
     if (!out.flush()) {
         throw WorkloadError("writing " + path.string() + " failed");
@@ -258,6 +260,8 @@ std::vector<Case> Workloads::cases()
         const std::string name = "entries-" + std::to_string(entries);
         shapes[entries] = write_profile(state.folder / (name + ".ini"), entries);
         write_profile(state.folder / (name + "-written.ini"), entries);
+        // Lines that end with a CR alone, as old Mac files do.
+        write_profile(state.folder / (name + "-cr.ini"), entries, "\r");
         // A file with a second name, which a write keeps one file.
         write_profile(state.folder / (name + "-linked.ini"), entries);
         std::filesystem::create_hard_link(state.folder / (name + "-linked.ini"),
@@ -444,6 +448,7 @@ std::vector<Case> Workloads::cases()
         };
         writes("ini.WriteValue/entries:", name + "-written.ini");
         writes("ini.WriteValue/linked-entries:", name + "-linked.ini");
+        writes("ini.WriteValue/cr-entries:", name + "-cr.ini");
     }
 
     // ---- Keys of growing size -------------------------------------------------------------

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "surface/values.h"
+#include "automation/values.h"
 
 namespace vh::cli {
 

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "registry/key_handle.h"
+#include "automation/key_handle.h"
 
 namespace vh {
 

@@ -6,7 +6,7 @@
 #   P/bin/vornhall                               the client
 #   P/lib/libvornhall_platform.so.<version>      the platform, SONAME .so.<major>
 #   P/lib/vornhall/Vornhall.so                   the component module
-#   P/include/vornhall/{platform,surface}/...    the headers a C++ client needs
+#   P/include/vornhall/{platform,automation}/...    the headers a C++ client needs
 #   P/lib/pkgconfig/vornhall.pc
 #   P/share/man/man1/vornhall.1.gz               made from vornhall --help
 #   P/share/bash-completion/completions/vornhall
@@ -36,7 +36,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/platform/win32.h DESTINATION ${VH_INCLUDEDIR}/
 install(FILES ${CMAKE_SOURCE_DIR}/platform/linux/win32_linux.h ${CMAKE_SOURCE_DIR}/platform/linux/win32_ole.h
               ${CMAKE_SOURCE_DIR}/platform/linux/win32_registry.h
         DESTINATION ${VH_INCLUDEDIR}/platform/linux)
-install(FILES ${CMAKE_SOURCE_DIR}/surface/interfaces.h DESTINATION ${VH_INCLUDEDIR}/surface)
+install(FILES ${CMAKE_SOURCE_DIR}/automation/interfaces.h DESTINATION ${VH_INCLUDEDIR}/automation)
 
 # vornhall.pc names the prefix given at installation time.
 install(CODE "

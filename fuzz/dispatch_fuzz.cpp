@@ -32,8 +32,8 @@
 #include "ini/ini_handler.h"
 #include "platform/win32.h"
 #include "registry/registry_handler.h"
-#include "surface/members.h"
-#include "surface/values.h"
+#include "automation/members.h"
+#include "automation/values.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // An object holds one thing, the path of its file (mstrFileName). Every
 // operation is one request to the profile service with a reply buffer of
 // 255 bytes; nothing is cached. Each string argument goes to the service in
-// the ANSI code page and comes back into its variable (surface/ansi.h), the
+// the ANSI code page and comes back into its variable (automation/ansi.h), the
 // file name included, so after the first request FileName reports the path
 // as the service received it.
 //
@@ -16,10 +16,10 @@
 #include <algorithm>
 
 #include "platform/files.h"
-#include "surface/ansi.h"
-#include "surface/collection.h"
-#include "surface/frame.h"
-#include "surface/object.h"
+#include "automation/ansi.h"
+#include "automation/collection.h"
+#include "automation/frame.h"
+#include "automation/object.h"
 
 namespace vh {
 

@@ -2,8 +2,8 @@
 // platform's profile functions.
 #pragma once
 
-#include "surface/interfaces.h"
-#include "surface/values.h"
+#include "automation/interfaces.h"
+#include "automation/values.h"
 
 namespace vh {
 

@@ -3,7 +3,7 @@
 // The object keeps nothing: every member opens the keys it needs through
 // the registry service and closes them before it returns, on every way out.
 // Strings reach the service in the ANSI code page and come back into the
-// variable that supplied them (surface/ansi.h): a caller's by-reference
+// variable that supplied them (automation/ansi.h): a caller's by-reference
 // sKey, or a member's own copy.
 //
 // The public members reach one another through the object's own interface,
@@ -21,15 +21,15 @@
 // to the service, where it would be cut short and name another key or value.
 #include "registry/registry_handler.h"
 
-#include "registry/key_handle.h"
+#include "automation/key_handle.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-#include "surface/ansi.h"
-#include "surface/frame.h"
-#include "surface/object.h"
+#include "automation/ansi.h"
+#include "automation/frame.h"
+#include "automation/object.h"
 
 namespace vh {
 

@@ -1,6 +1,6 @@
 // The in-process server protocol of ole32 as the Linux build sees it:
 // apartments, creation of objects by class, the text form of GUIDs and the
-// task allocator. Served by platform/linux/ole32.cpp.
+// task allocator. Served by platform/linux/com/ole32.cpp.
 //
 // A class is found through the registration entries below
 // HKEY_CLASSES_ROOT in the stand-in registry, as on Windows:

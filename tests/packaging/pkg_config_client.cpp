@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "surface/interfaces.h"
+#include "automation/interfaces.h"
 
 namespace {
 

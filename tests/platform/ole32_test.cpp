@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "surface/interfaces.h"
-#include "surface/values.h"
+#include "automation/interfaces.h"
+#include "automation/values.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -12,6 +12,7 @@
 // of open handles, the store file) sits apart, in the last part of the file.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -314,6 +315,23 @@ TEST_F(RegistryTest, BadArgumentsToValueFunctions)
     EXPECT_EQ(RegSetValueExA(m_base, "V", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);  // empty data is data
     EXPECT_EQ(RegQueryValueExA(m_base, "V", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 0u);
+}
+
+// Data of the largest size a call can give, of a string whose terminator
+// was left out: the size must not wrap round to an empty value stored with
+// success. The pages are reserved, never touched but the last.
+TEST_F(RegistryTest, StringDataOfTheLargestSizeIsNotStoredEmpty)
+{
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t length = std::size_t{0xFFFFFFFF} + page;
+    void* reserved =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(reserved, MAP_FAILED);
+    auto* data = static_cast<BYTE*>(reserved);
+    data[0xFFFFFFFE] = 'a';
+    EXPECT_NE(RegSetValueExA(m_base, "Huge", 0, REG_SZ, data, 0xFFFFFFFF), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(m_base, "Huge", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    munmap(reserved, length);
 }
 
 TEST_F(RegistryTest, AHandleKeepsTheRightsItWasOpenedWith)

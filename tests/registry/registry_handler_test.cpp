@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "registry/registry_handler.h"
-#include "surface/interfaces.h"
+#include "automation/interfaces.h"
 #include "tests/support/private_registry.h"
 
 namespace vh {

@@ -29,7 +29,7 @@
 
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
-#include "surface/errors.h"
+#include "automation/errors.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
 

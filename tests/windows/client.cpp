@@ -2,7 +2,7 @@
 //
 // It checks what only an early-bound client sees: the type library built
 // into the DLL, fact by fact against the member tables the component is
-// built from (surface/members.cpp, linked in here); the calls through the
+// built from (automation/members.cpp, linked in here); the calls through the
 // table of operations by slot; the string arrays that script engines cannot
 // index; and the DLL's resources and version information.
 //
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "surface/interfaces.h"
-#include "surface/members.h"
+#include "automation/interfaces.h"
+#include "automation/members.h"
 #include "vornhall_version.h"
 
 namespace {
