@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "automation/key_handle.h"
+#include "platform/key_handle.h"
 
 namespace vh {
 

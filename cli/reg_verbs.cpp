@@ -9,7 +9,7 @@
 #include "cli/client.h"
 #include "cli/reg_file.h"
 #include "cli/verbs.h"
-#include "automation/key_handle.h"
+#include "platform/key_handle.h"
 
 namespace vh::cli {
 

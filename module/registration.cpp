@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/module_info.h"
-#include "automation/key_handle.h"
+#include "platform/key_handle.h"
 #include "automation/ansi.h"
 #include "module/module.h"
 

@@ -21,7 +21,7 @@
 // to the service, where it would be cut short and name another key or value.
 #include "registry/registry_handler.h"
 
-#include "automation/key_handle.h"
+#include "platform/key_handle.h"
 
 #include <algorithm>
 #include <cstdlib>

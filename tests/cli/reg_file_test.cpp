@@ -14,7 +14,7 @@
 
 #include "cli/reg_file.h"
 #include "platform/win32.h"
-#include "automation/key_handle.h"
+#include "platform/key_handle.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
 
