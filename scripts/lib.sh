@@ -17,10 +17,12 @@ install_missing() {
 }
 
 # Configures the mingw-w64 build of the Windows DLL for x64 or x86 in
-# build/windows-<arch> (shared by the tests and the packaging).
+# build/windows-<arch> (shared by the tests and the packaging); further
+# arguments go to cmake.
 configure_windows() {
     local arch=$1 root
+    shift
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     cmake -S "$root" -B "$root/build/windows-$arch" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" "$@" >/dev/null
 }
