@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/key_handle.h"
+
 namespace vh::cli {
 
 std::string hex(HRESULT status)
@@ -53,16 +55,40 @@ std::string store_problem(LSTATUS status)
     }
 }
 
+namespace {
+
+// A module loaded with dlopen, unloaded when the owner goes.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const std::filesystem::path& path)
+        : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+    {
+    }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+    ~LoadedLibrary()
+    {
+        if (m_handle != nullptr) {
+            dlclose(m_handle);
+        }
+    }
+    explicit operator bool() const noexcept { return m_handle != nullptr; }
+    void* symbol(const char* name) const noexcept { return dlsym(m_handle, name); }
+
+private:
+    void* m_handle;
+};
+
+}  // namespace
+
 HRESULT call_module_entry(const std::filesystem::path& module, const char* entry)
 {
-    void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
+    const LoadedLibrary library(module);
+    if (!library) {
         throw Failure{"cannot load " + module.string() + ": " + dlerror()};
     }
-    auto function = reinterpret_cast<HRESULT (*)()>(dlsym(library, entry));
-    const HRESULT status = function != nullptr ? function() : E_NOTIMPL;
-    dlclose(library);
-    return status;
+    auto function = reinterpret_cast<HRESULT (*)()>(library.symbol(entry));
+    return function != nullptr ? function() : E_NOTIMPL;
 }
 
 namespace {
@@ -93,11 +119,9 @@ ComPtr<IDispatch> create_object(const std::u16string& prog_id)
     HRESULT status = CLSIDFromProgID(reinterpret_cast<LPCOLESTR>(prog_id.c_str()), &clsid);
     if (FAILED(status) && status != CO_E_CLASSSTRING) {
         // A store that cannot be read says more than "not registered".
-        HKEY key = nullptr;
-        const LSTATUS store = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
-        if (store == ERROR_SUCCESS) {
-            RegCloseKey(key);
-        } else if (const std::string problem = store_problem(store); !problem.empty()) {
+        KeyHandle key;
+        const LSTATUS store = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, key.slot());
+        if (const std::string problem = store_problem(store); !problem.empty()) {
             throw Failure{problem};
         }
     }

@@ -22,14 +22,12 @@ std::int32_t parse_root(const std::string& text)
     for (char c : text) {
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    static const std::map<std::string, std::uint32_t> roots{
-        {"HKCR", 0x80000000u}, {"HKEY_CLASSES_ROOT", 0x80000000u},
-        {"HKCU", 0x80000001u}, {"HKEY_CURRENT_USER", 0x80000001u},
-        {"HKLM", 0x80000002u}, {"HKEY_LOCAL_MACHINE", 0x80000002u},
-        {"HKU", 0x80000003u},  {"HKEY_USERS", 0x80000003u},
-    };
-    if (const auto found = roots.find(upper); found != roots.end()) {
-        return static_cast<std::int32_t>(found->second);
+    for (const RootKey& root : root_keys) {
+        for (const char* name : {root.abbreviation, root.name}) {
+            if (upper == name) {
+                return static_cast<std::int32_t>(root.number);
+            }
+        }
     }
     char* end = nullptr;
     const long long number = std::strtoll(text.c_str(), &end, 0);
