@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "automation/interfaces.h"
+#include "automation/late_bound.h"
 #include "automation/values.h"
+#include "platform/key_handle.h"
 
 namespace vh::bench {
 namespace {
@@ -67,102 +69,96 @@ ProfileShape write_profile(const std::filesystem::path& path, std::int64_t entri
     return shape;
 }
 
-HKEY create_key(HKEY parent, const std::string& path)
+// Creates (or opens) parent\path into `key`.
+void create_key(KeyHandle& key, HKEY parent, const std::string& path)
 {
-    HKEY key = nullptr;
-    check_status(RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                 "RegCreateKeyExA " + path);
-    return key;
+    check_status(
+        RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.slot(), nullptr),
+        "RegCreateKeyExA " + path);
 }
 
 // Values v0..v(count-1), each a number.
 void fill_values(const std::string& path, std::int64_t count)
 {
-    HKEY key = create_key(HKEY_CURRENT_USER, path);
+    KeyHandle key;
+    create_key(key, HKEY_CURRENT_USER, path);
     for (std::int64_t i = 0; i < count; ++i) {
         const DWORD number = static_cast<DWORD>(i);
-        check_status(RegSetValueExA(key, ("v" + std::to_string(i)).c_str(), 0, REG_DWORD,
+        check_status(RegSetValueExA(key.get(), ("v" + std::to_string(i)).c_str(), 0, REG_DWORD,
                                     reinterpret_cast<const BYTE*>(&number), sizeof number),
                      "RegSetValueExA");
     }
-    RegCloseKey(key);
 }
 
 // Keys k0..k(count-1) below path.
 void fill_subkeys(const std::string& path, std::int64_t count)
 {
-    HKEY key = create_key(HKEY_CURRENT_USER, path);
+    KeyHandle key;
+    create_key(key, HKEY_CURRENT_USER, path);
     for (std::int64_t i = 0; i < count; ++i) {
-        RegCloseKey(create_key(key, "k" + std::to_string(i)));
+        KeyHandle child;
+        create_key(child, key.get(), "k" + std::to_string(i));
     }
-    RegCloseKey(key);
 }
 
 // A chain of count keys, each the only subkey of the one above.
 void fill_chain(const std::string& path, std::int64_t count)
 {
-    HKEY key = create_key(HKEY_CURRENT_USER, path);
+    auto key = std::make_unique<KeyHandle>();
+    create_key(*key, HKEY_CURRENT_USER, path);
     for (std::int64_t i = 1; i < count; ++i) {
-        HKEY below = create_key(key, "k");
-        RegCloseKey(key);
-        key = below;
+        auto below = std::make_unique<KeyHandle>();
+        create_key(*below, key->get(), "k");
+        key = std::move(below);
     }
-    RegCloseKey(key);
 }
 
 // ---- Late binding ---------------------------------------------------------------------
 
 // One late-bound call, its arguments made once: the way a script host calls
 // a member it has looked up.
-class LateCall {
+class BoundCall {
 public:
-    LateCall(IUnknown* object, const std::u16string& name, WORD flags, std::vector<Variant> args)
-        : m_flags(flags), m_args(std::move(args))
+    BoundCall(IUnknown* object, const std::u16string& name, WORD flags, std::vector<Variant> args)
+        : m_args(std::move(args)), m_flags(flags)
     {
         check(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(m_object.put())),
               "QueryInterface(IDispatch)");
-        auto* names = const_cast<LPOLESTR>(ole(name));
-        check(m_object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &m_id), "GetIDsOfNames");
-        // Arguments go last first.
-        for (auto it = m_args.rbegin(); it != m_args.rend(); ++it) {
-            m_slots.push_back(it->get());
+        const DISPID id = dispatch_id(m_object.get(), name);
+        if (id == DISPID_UNKNOWN) {
+            throw WorkloadError("GetIDsOfNames failed");
         }
-        m_params.rgvarg = m_slots.data();
-        m_params.cArgs = static_cast<UINT>(m_slots.size());
+        std::vector<VARIANT> raw;
+        for (const Variant& arg : m_args) {
+            raw.push_back(arg.get());
+        }
+        std::vector<DISPID> named;
         if (flags == DISPATCH_PROPERTYPUT) {
-            m_params.rgdispidNamedArgs = &m_put;
-            m_params.cNamedArgs = 1;
+            named.push_back(DISPID_PROPERTYPUT);
         }
+        m_call = std::make_unique<LateCall>(m_object.get(), id, flags, std::move(raw), std::move(named));
     }
-
-    LateCall(const LateCall&) = delete;
-    LateCall& operator=(const LateCall&) = delete;
 
     void operator()()
     {
         VARIANT result;
         VariantInit(&result);
-        check(m_object->Invoke(m_id, IID_NULL, LOCALE_USER_DEFAULT, m_flags, &m_params,
-                               m_flags == DISPATCH_PROPERTYPUT ? nullptr : &result, nullptr, nullptr),
-              "Invoke");
+        check(m_call->invoke(m_flags == DISPATCH_PROPERTYPUT ? nullptr : &result), "Invoke");
         VariantClear(&result);
     }
 
 private:
     ComPtr<IDispatch> m_object;
-    DISPID m_id = DISPID_UNKNOWN;
-    WORD m_flags;
     std::vector<Variant> m_args;
-    std::vector<VARIANT> m_slots;
-    DISPID m_put = DISPID_PROPERTYPUT;
-    DISPPARAMS m_params{};
+    WORD m_flags;
+    std::unique_ptr<LateCall> m_call;
 };
 
 // A late-bound call as a workload's step.
 std::function<void()> late(IUnknown* object, const std::u16string& name, WORD flags,
                            std::vector<Variant> args = {})
 {
-    return [call = std::make_shared<LateCall>(object, name, flags, std::move(args))] { (*call)(); };
+    return [call = std::make_shared<BoundCall>(object, name, flags, std::move(args))] { (*call)(); };
 }
 
 Variant text(const std::string& value)
@@ -304,10 +300,10 @@ std::vector<Case> Workloads::cases()
                 const Bstr value((++*values & 1) != 0 ? u"one" : u"two");
                 check(writer->WriteValue(section.get(), key.get(), value.get(), &done), "WriteValue");
             },
-            [late = std::make_shared<LateCall>(writer.get(), u"WriteValue", DISPATCH_METHOD,
-                                               std::vector<Variant>{text("s0"), text("k5"), text("one")}),
-             other = std::make_shared<LateCall>(writer.get(), u"WriteValue", DISPATCH_METHOD,
-                                                std::vector<Variant>{text("s0"), text("k5"), text("two")}),
+            [late = std::make_shared<BoundCall>(writer.get(), u"WriteValue", DISPATCH_METHOD,
+                                                std::vector<Variant>{text("s0"), text("k5"), text("one")}),
+             other = std::make_shared<BoundCall>(writer.get(), u"WriteValue", DISPATCH_METHOD,
+                                                 std::vector<Variant>{text("s0"), text("k5"), text("two")}),
              turn = std::make_shared<int>(0)] { (++*turn & 1) != 0 ? (*late)() : (*other)(); });
         add_member(
             out, "ini.GetAllSections",

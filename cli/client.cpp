@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "automation/late_bound.h"
 #include "platform/key_handle.h"
 
 namespace vh::cli {
@@ -152,40 +153,27 @@ Variant text_arg(const std::string& utf8)
 
 Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant> args, WORD flags)
 {
-    std::u16string buffer = name;
-    LPOLESTR names[1] = {reinterpret_cast<LPOLESTR>(buffer.data())};
-    DISPID id = 0;
-    HRESULT status = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(status)) {
+    const DISPID id = dispatch_id(object, name);
+    if (id == DISPID_UNKNOWN) {
         throw Failure{"the component has no member " + to_utf8(name)};
     }
-    // Arguments travel last one first.
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) {
-        reversed.push_back(it->get());
+    std::vector<VARIANT> raw;
+    for (const Variant& arg : args) {
+        raw.push_back(arg.get());
     }
-    DISPID put_id = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    std::vector<DISPID> named;
     if (flags == DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &put_id;
-        params.cNamedArgs = 1;
+        named.push_back(DISPID_PROPERTYPUT);
     }
-    Variant result;
-    EXCEPINFO excep{};
-    UINT arg_error = 0;
-    status =
-        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.put(), &excep, &arg_error);
-    const Bstr description = Bstr::attach(excep.bstrDescription);
-    const Bstr source = Bstr::attach(excep.bstrSource);
-    const Bstr help = Bstr::attach(excep.bstrHelpFile);
-    if (status == DISP_E_EXCEPTION) {
-        throw Failure{to_utf8(name) + " failed: " + to_utf8(description.view()) + " (" + hex(excep.scode) +
-                      ")"};
+    CallResult call = invoke(object, id, flags, std::move(raw), std::move(named));
+    if (call.status == DISP_E_EXCEPTION) {
+        throw Failure{to_utf8(name) + " failed: " + to_utf8(call.excep.description()) + " (" +
+                      hex(call.excep->scode) + ")"};
     }
-    if (FAILED(status)) {
-        throw Failure{to_utf8(name) + " failed (" + hex(status) + ")"};
+    if (FAILED(call.status)) {
+        throw Failure{to_utf8(name) + " failed (" + hex(call.status) + ")"};
     }
-    return result;
+    return std::move(call.result);
 }
 
 std::string to_text(const Variant& value)

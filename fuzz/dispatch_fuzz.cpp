@@ -28,12 +28,13 @@
 #include <string>
 #include <vector>
 
+#include "automation/late_bound.h"
+#include "automation/members.h"
+#include "automation/values.h"
 #include "fuzz/support.h"
 #include "ini/ini_handler.h"
 #include "platform/win32.h"
 #include "registry/registry_handler.h"
-#include "automation/members.h"
-#include "automation/values.h"
 
 namespace {
 
@@ -359,10 +360,10 @@ void one_call(Input& in, Objects& objects)
                       named_ids.empty() ? nullptr : named_ids.data(), count, named};
     VARIANT result;
     VariantInit(&result);
-    EXCEPINFO excep{};
+    vh::ExcepInfo excep;
     UINT arg_error = 0xFFFFFFFFu;
     const HRESULT status =
-        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &excep, &arg_error);
+        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, excep.put(), &arg_error);
 
     char what[160];
     std::snprintf(what, sizeof what, "Invoke of %08X on %s, flags %u, %u arguments (%u named): status %08X",
@@ -371,7 +372,7 @@ void one_call(Input& in, Objects& objects)
     VH_FUZZ_CHECK(status == S_OK || FAILED(status), what);
     VH_FUZZ_CHECK(status != E_UNEXPECTED, std::string(what) + ": an exception left a member");
     if (status == DISP_E_EXCEPTION) {
-        VH_FUZZ_CHECK(FAILED(excep.scode) && excep.bstrSource != nullptr,
+        VH_FUZZ_CHECK(FAILED(excep->scode) && excep->bstrSource != nullptr,
                       std::string(what) + ": a failing member without its status");
     }
     VH_FUZZ_CHECK(arg_error == 0xFFFFFFFFu || arg_error < count,
@@ -379,9 +380,6 @@ void one_call(Input& in, Objects& objects)
     VH_FUZZ_CHECK(VhRegOpenHandleCount() == 0, std::string(what) + ": a registry key left open");
 
     VH_FUZZ_CHECK(VariantClear(&result) == S_OK, std::string(what) + ": the result cannot be cleared");
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ protected:
             }
             const test::Call call = test::invoke(object, test::id_of(object, row.member),
                                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, raw);
-            const HRESULT status = call.status == DISP_E_EXCEPTION ? call.excep.scode : call.status;
+            const HRESULT status = call.status == DISP_E_EXCEPTION ? call.excep->scode : call.status;
             EXPECT_EQ(status, row.status) << std::hex << status;
             if (!row.changes) {
                 EXPECT_EQ(snapshot(), before);
@@ -282,7 +282,7 @@ TEST_F(BadInput, BindingAFileName)
         VARIANT value = name.get();
         const test::Call put =
             test::invoke(ini.get(), 0x68030000, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT});
-        EXPECT_EQ(put.status == DISP_E_EXCEPTION ? put.excep.scode : put.status, expected);
+        EXPECT_EQ(put.status == DISP_E_EXCEPTION ? put.excep->scode : put.status, expected);
         EXPECT_EQ(snapshot(), before);
         Bstr bound;
         ASSERT_EQ(ini->get_FileName(bound.put()), S_OK);
