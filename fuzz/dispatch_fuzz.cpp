@@ -35,6 +35,7 @@
 #include "ini/ini_handler.h"
 #include "platform/win32.h"
 #include "registry/registry_handler.h"
+#include "tests/support/environment.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ private:
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
             vh::fuzz::remove_file(path + suffix);
         }
-        setenv("VORNHALL_REGISTRY", path.c_str(), 1);
+        vh::test::set_environment("VORNHALL_REGISTRY", path.c_str());
         HKEY key = nullptr;
         VH_FUZZ_CHECK(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Fuzz\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS,
                                       nullptr, &key, nullptr) == ERROR_SUCCESS,
@@ -389,7 +390,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     // Relative file names the members are given land in the private
     // directory, as does win.ini.
     const std::string& directory = vh::fuzz::private_directory();
-    setenv("VORNHALL_WINDIR", directory.c_str(), 1);
+    vh::test::set_environment("VORNHALL_WINDIR", directory.c_str());
     if (chdir(directory.c_str()) != 0) {
         std::abort();
     }

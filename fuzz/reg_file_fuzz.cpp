@@ -28,6 +28,7 @@
 #include "cli/reg_text.h"
 #include "fuzz/support.h"
 #include "platform/win32.h"
+#include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 
 namespace {
@@ -41,7 +42,7 @@ void use_fresh_store(const char* name)
     for (const char* suffix : {"", "-wal", "-shm", "-journal", "-changes"}) {
         vh::fuzz::remove_file(path + suffix);
     }
-    setenv("VORNHALL_REGISTRY", path.c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", path.c_str());
 }
 
 // Every key and value of the store.

@@ -16,6 +16,7 @@
 #include "platform/key_handle.h"
 #include "platform/win32.h"
 #include "tests/cli/malformed_reg_files.h"
+#include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
 
@@ -67,7 +68,10 @@ protected:
     // Every handle an export or import opened is closed again, on success and on failure.
     void TearDown() override { EXPECT_EQ(VhRegOpenHandleCount(), 0u); }
     // Points the registry service at the store `name` in this test's directory.
-    void use_store(const std::string& name) { setenv("VORNHALL_REGISTRY", dir.file(name).c_str(), 1); }
+    void use_store(const std::string& name)
+    {
+        vh::test::set_environment("VORNHALL_REGISTRY", dir.file(name).c_str());
+    }
 
     vh::test::TempDir dir;
 };

@@ -12,9 +12,12 @@
 // of open handles, the store file) sits apart, in the last part of the file.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "tests/support/environment.h"
+#include "tests/support/store_check.h"
 
 #include <atomic>
 #include <cstdint>
@@ -129,7 +132,7 @@ void delete_tree(HKEY key)
 // The stand-in reads its store from the file this names; each test gets its own.
 void use_store(const std::string& file)
 {
-    setenv("VORNHALL_REGISTRY", file.c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", file.c_str());
 }
 
 class RegistryTest : public testing::Test {
@@ -519,9 +522,9 @@ protected:
     void TearDown() override
     {
         if (m_home) {
-            setenv("HOME", m_home->c_str(), 1);
+            vh::test::set_environment("HOME", m_home->c_str());
         }
-        unsetenv("XDG_DATA_HOME");
+        vh::test::unset_environment("XDG_DATA_HOME");
     }
     // Runs SQL on a store file directly.
     static void run_sql(const std::string& file, const char* sql)
@@ -569,18 +572,18 @@ TEST_F(RegistryStoreTest, ChangesPersistAndStoresSwitchWithTheEnvironment)
     EXPECT_EQ(text_of(other, "V"), "first");
     RegCloseKey(other);
     EXPECT_EQ(pragma(first, "PRAGMA journal_mode"), "wal");
-    EXPECT_EQ(pragma(first, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(vh::test::store_integrity(first), "ok");
 }
 
 TEST_F(RegistryStoreTest, DefaultPlaceFollowsXdgDataHomeThenHome)
 {
-    unsetenv("VORNHALL_REGISTRY");
-    setenv("XDG_DATA_HOME", m_dir.file("data").c_str(), 1);
+    vh::test::unset_environment("VORNHALL_REGISTRY");
+    vh::test::set_environment("XDG_DATA_HOME", m_dir.file("data").c_str());
     RegCloseKey(create(HKEY_CURRENT_USER, "X"));
     EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "data" / "vornhall" / "registry.db"));
 
-    unsetenv("XDG_DATA_HOME");
-    setenv("HOME", m_dir.file("home").c_str(), 1);
+    vh::test::unset_environment("XDG_DATA_HOME");
+    vh::test::set_environment("HOME", m_dir.file("home").c_str());
     RegCloseKey(create(HKEY_CURRENT_USER, "X"));
     EXPECT_TRUE(
         std::filesystem::exists(m_dir.path() / "home" / ".local" / "share" / "vornhall" / "registry.db"));
@@ -627,7 +630,7 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeUsedFailsEveryCall)
 // writing keeps its mode, and SQLite gives its side files the same.
 TEST_F(RegistryStoreTest, TheStoreIsPrivateToItsUserWhateverTheUmask)
 {
-    unsetenv("VORNHALL_REGISTRY");
+    vh::test::unset_environment("VORNHALL_REGISTRY");
     const auto mode_of = [](const std::filesystem::path& path) {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
@@ -636,7 +639,7 @@ TEST_F(RegistryStoreTest, TheStoreIsPrivateToItsUserWhateverTheUmask)
     for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
         umask(mask);
         const std::filesystem::path data = m_dir.path() / ("data" + std::to_string(mask));
-        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        vh::test::set_environment("XDG_DATA_HOME", data.c_str());
         const HKEY key = create(HKEY_CURRENT_USER, "Private");
         set_text(key, "V", "secret");
         RegCloseKey(key);
@@ -651,13 +654,13 @@ TEST_F(RegistryStoreTest, TheStoreIsPrivateToItsUserWhateverTheUmask)
     // As the first release made them: opened, they become private.
     const std::filesystem::path old = m_dir.path() / "old" / "vornhall";
     std::filesystem::create_directories(old);
-    setenv("XDG_DATA_HOME", (m_dir.path() / "old").c_str(), 1);
+    vh::test::set_environment("XDG_DATA_HOME", (m_dir.path() / "old").c_str());
     RegCloseKey(create(HKEY_CURRENT_USER, "Made"));
     use_store(m_dir.file("elsewhere.db"));  // closes the old one
     RegCloseKey(create(HKEY_CURRENT_USER, "Other"));
     ASSERT_EQ(chmod(old.c_str(), 0755), 0);
     ASSERT_EQ(chmod((old / "registry.db").c_str(), 0644), 0);
-    unsetenv("VORNHALL_REGISTRY");
+    vh::test::unset_environment("VORNHALL_REGISTRY");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Made", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
@@ -878,7 +881,7 @@ TEST_F(RegistryStoreTest, AVersionTwoStoreMadeBeforeVolatileKeysGetsTheirColumns
     // What that release's statements do still works.
     run_sql(file,
             "INSERT INTO keys(parent, name, folded, class, written) VALUES (2, x'4e00', x'004e', NULL, 1);");
-    EXPECT_EQ(pragma(file, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(vh::test::store_integrity(file), "ok");
 }
 
 // A volatile key made in an earlier start of the system is gone, with
@@ -925,7 +928,7 @@ TEST_F(RegistryStoreTest, VolatileKeysEndWithTheStartOfTheSystem)
     EXPECT_EQ(pragma(file, "SELECT count(*) FROM keys WHERE boot IS NOT NULL"), "0");
     EXPECT_EQ(pragma(file, "SELECT count(*) FROM vals"), "0");
     EXPECT_EQ(pragma(file, "SELECT volatile_boot IS NULL FROM store"), "1");
-    EXPECT_EQ(pragma(file, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(vh::test::store_integrity(file), "ok");
     RegCloseKey(session);
     RegCloseKey(parent);
 }

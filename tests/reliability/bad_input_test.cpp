@@ -15,6 +15,7 @@
 
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
+#include "tests/support/environment.h"
 #include "tests/support/late_bound.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
@@ -93,8 +94,8 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
-        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        vh::test::set_environment("VORNHALL_WINDIR", dir.path().c_str());
+        vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         test::write_file(dir.file("a.ini"), "; settings\r\n[s]\r\nk=v\r\n\r\n[t]\r\nx=1\r\n");
