@@ -10,12 +10,14 @@
 // Prints one line per failure and ends with "N passed, M failed".
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
 #include "automation/interfaces.h"
 #include "automation/members.h"
+#include "automation/values.h"
+#include "platform/win32.h"
 #include "vornhall_version.h"
 
 namespace {
@@ -60,72 +62,17 @@ std::string hex(long value)
 
 // ---- Owning types for the test's own handles --------------------------------------
 
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { reset(); }
-    void reset()
-    {
-        if (m_ptr != nullptr) {
-            m_ptr->Release();
-            m_ptr = nullptr;
-        }
-    }
-    T* get() const { return m_ptr; }
-    T* operator->() const { return m_ptr; }
-    T** put()
-    {
-        reset();
-        return &m_ptr;
-    }
-    explicit operator bool() const { return m_ptr != nullptr; }
+// The component's own owners of strings, Variants and interface pointers;
+// these two cross between them and the wide strings of this client.
+vh::Bstr bstr(const wchar_t* text)
+{
+    return vh::Bstr(vh::text_of(text, std::wcslen(text)));
+}
 
-private:
-    T* m_ptr = nullptr;
-};
-
-class Str {
-public:
-    Str() = default;
-    explicit Str(const wchar_t* text) : m_text(SysAllocString(text)) {}
-    Str(const Str&) = delete;
-    Str& operator=(const Str&) = delete;
-    ~Str() { SysFreeString(m_text); }
-    BSTR get() const { return m_text; }
-    BSTR* put()
-    {
-        SysFreeString(m_text);
-        m_text = nullptr;
-        return &m_text;
-    }
-    std::wstring text() const
-    {
-        return m_text == nullptr ? std::wstring() : std::wstring(m_text, SysStringLen(m_text));
-    }
-
-private:
-    BSTR m_text = nullptr;
-};
-
-class Var {
-public:
-    Var() { VariantInit(&m_value); }
-    Var(const Var&) = delete;
-    Var& operator=(const Var&) = delete;
-    ~Var() { VariantClear(&m_value); }
-    VARIANT* put()
-    {
-        VariantClear(&m_value);
-        return &m_value;
-    }
-    const VARIANT& get() const { return m_value; }
-
-private:
-    VARIANT m_value;
-};
+std::wstring text(const vh::Bstr& value)
+{
+    return wide(value.view());
+}
 
 // Reads and releases the attributes of a type description.
 struct TypeAttr {
@@ -162,13 +109,13 @@ struct FuncDesc {
 
 std::wstring type_name(ITypeInfo* info, HREFTYPE ref)
 {
-    Ref<ITypeInfo> target;
+    vh::ComPtr<ITypeInfo> target;
     if (FAILED(info->GetRefTypeInfo(ref, target.put()))) {
         return L"?";
     }
-    Str name;
+    vh::Bstr name;
     target->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr);
-    return name.text();
+    return text(name);
 }
 
 // The type a parameter of this kind has in the library, as text: "BSTR",
@@ -282,7 +229,7 @@ void check_member(ITypeInfo* vtable_part, const vh::InterfaceTable& table, const
             SysFreeString(names[k]);
         }
     }
-    Str doc;
+    vh::Bstr doc;
     DWORD context = 99;
     check(SUCCEEDED(vtable_part->GetDocumentation(m.id, nullptr, doc.put(), &context, nullptr)) &&
               context == m.help_context && doc.get() == nullptr,
@@ -299,7 +246,7 @@ void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD ty
                      bool runtime = false)
 {
     const std::string who = narrow(table.name);
-    Ref<ITypeInfo> found;
+    vh::ComPtr<ITypeInfo> found;
     check(SUCCEEDED(library->GetTypeInfoOfGuid(*table.iid, found.put())), who + ": found by identifier");
     if (!found) {
         return;
@@ -313,18 +260,18 @@ void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD ty
         check(a.ok && a.attr->wMajorVerNum == 0 && a.attr->wMinorVerNum == 0,
               who + ": no version of its own");
     }
-    Str name;
-    Str doc;
+    vh::Bstr name;
+    vh::Bstr doc;
     DWORD context = 99;
-    Str help_file;
+    vh::Bstr help_file;
     found->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), &context, help_file.put());
-    check(name.text() == wide(table.name), who + ": name");
+    check(text(name) == wide(table.name), who + ": name");
     check(context == table.help_context, who + ": help context " + std::to_string(context));
     check(doc.get() == nullptr && help_file.get() == nullptr,
           who + ": no documentation string, no help file");
 
     HREFTYPE vtable_ref = 0;
-    Ref<ITypeInfo> vtable_part;
+    vh::ComPtr<ITypeInfo> vtable_part;
     if (runtime) {
         found->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(vtable_part.put()));
     } else {
@@ -347,8 +294,8 @@ void check_interface(ITypeLib* library, const vh::InterfaceTable& table, WORD ty
     }
     // Derived from IDispatch, taken from the system's standard library.
     HREFTYPE base_ref = 0;
-    Ref<ITypeInfo> base;
-    Ref<ITypeLib> base_library;
+    vh::ComPtr<ITypeInfo> base;
+    vh::ComPtr<ITypeLib> base_library;
     UINT base_index = 0;
     const bool has_base = SUCCEEDED(vtable_part->GetRefTypeOfImplType(0, &base_ref)) &&
                           SUCCEEDED(vtable_part->GetRefTypeInfo(base_ref, base.put())) &&
@@ -376,7 +323,7 @@ void check_class(ITypeLib* library, const CLSID& clsid, const vh::InterfaceTable
     const std::wstring interface_name = wide(table.name);
     const std::wstring class_name = interface_name.substr(1);  // "_iniHandler" -> "iniHandler"
     const std::string who = narrow(class_name.c_str());
-    Ref<ITypeInfo> info;
+    vh::ComPtr<ITypeInfo> info;
     check(SUCCEEDED(library->GetTypeInfoOfGuid(clsid, info.put())), who + ": found by class identifier");
     if (!info) {
         return;
@@ -385,10 +332,10 @@ void check_class(ITypeLib* library, const CLSID& clsid, const vh::InterfaceTable
     check(a.ok && a.attr->typekind == TKIND_COCLASS, who + ": a class");
     check(a.ok && a.attr->wTypeFlags == TYPEFLAG_FCANCREATE, who + ": creatable, no other flag");
     check(a.ok && a.attr->cImplTypes == 1, who + ": one interface");
-    Str name;
+    vh::Bstr name;
     DWORD context = 99;
     info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, &context, nullptr);
-    check(name.text() == class_name, who + ": name");
+    check(text(name) == class_name, who + ": name");
     check(context == help_context, who + ": help context");
     INT impl_flags = 0;
     HREFTYPE ref = 0;
@@ -419,11 +366,11 @@ void check_root_keys(ITypeInfo* info)
             check(false, "HKEYS: constant " + std::to_string(i));
             continue;
         }
-        Str name;
+        vh::Bstr name;
         UINT count = 0;
         info->GetNames(v->memid, name.put(), 1, &count);
         const std::string who = "HKEYS." + narrow(constants[i].name);
-        check(name.text() == constants[i].name, who + ": name and place");
+        check(text(name) == constants[i].name, who + ": name and place");
         check(v->memid == static_cast<MEMBERID>(0x40000000 + i), who + ": member identifier");
         check(v->varkind == VAR_CONST && v->lpvarValue->vt == VT_I4 &&
                   v->lpvarValue->lVal == static_cast<LONG>(constants[i].value),
@@ -434,7 +381,7 @@ void check_root_keys(ITypeInfo* info)
 
 void check_type_library(const std::wstring& dll)
 {
-    Ref<ITypeLib> library;
+    vh::ComPtr<ITypeLib> library;
     check(SUCCEEDED(LoadTypeLibEx(dll.c_str(), REGKIND_NONE, library.put())),
           "type library: loads from the DLL");
     if (!library) {
@@ -452,12 +399,12 @@ void check_type_library(const std::wstring& dll)
     check((lib->wLibFlags & ~LIBFLAG_FHASDISKIMAGE) == 0, "type library: no library flags");
     library->ReleaseTLibAttr(lib);
 
-    Str name;
-    Str doc;
-    Str help_file;
+    vh::Bstr name;
+    vh::Bstr doc;
+    vh::Bstr help_file;
     DWORD context = 99;
     library->GetDocumentation(-1, name.put(), doc.put(), &context, help_file.put());
-    check(name.text() == L"Vornhall", "type library: name");
+    check(text(name) == L"Vornhall", "type library: name");
     check(doc.get() == nullptr && help_file.get() == nullptr && context == 0,
           "type library: no documentation string, no help file");
 
@@ -470,14 +417,14 @@ void check_type_library(const std::wstring& dll)
     const UINT count = library->GetTypeInfoCount();
     check(count == 6, "type library: six descriptions, " + std::to_string(count));
     for (UINT i = 0; i < count && i < 6; ++i) {
-        Str entry;
+        vh::Bstr entry;
         library->GetDocumentation(static_cast<INT>(i), entry.put(), nullptr, nullptr, nullptr);
-        check(entry.text() == order[i],
+        check(text(entry) == order[i],
               "type library: description " + std::to_string(i) + " is " + narrow(order[i]));
         // The description found by its identifier is the one at this index.
-        Ref<ITypeInfo> info;
-        Ref<ITypeInfo> by_guid;
-        Ref<ITypeLib> container;
+        vh::ComPtr<ITypeInfo> info;
+        vh::ComPtr<ITypeInfo> by_guid;
+        vh::ComPtr<ITypeLib> container;
         UINT index = 99;
         library->GetTypeInfo(i, info.put());
         if (info) {
@@ -510,7 +457,7 @@ void check_type_library(const std::wstring& dll)
     check_class(library.get(), vh::CLSID_RegistryHandler, vh::registry_handler_table(), 0);
     check_class(library.get(), vh::CLSID_iniHandler, vh::ini_handler_table(), 2099);
 
-    Ref<ITypeInfo> root_keys;
+    vh::ComPtr<ITypeInfo> root_keys;
     check(SUCCEEDED(library->GetTypeInfoOfGuid(vh::GUID_HKEYS, root_keys.put())),
           "HKEYS: found by identifier");
     if (root_keys) {
@@ -641,7 +588,7 @@ constexpr HRESULT file_error(int number)
 
 LONG collection_count(IDispatch* list)
 {
-    Ref<vh::_Collection> collection;
+    vh::ComPtr<vh::_Collection> collection;
     LONG count = -1;
     if (list != nullptr &&
         SUCCEEDED(list->QueryInterface(vh::IID__Collection, reinterpret_cast<void**>(collection.put())))) {
@@ -654,14 +601,14 @@ void check_type_info_of(IDispatch* object, const IID& iid, const std::string& wh
 {
     UINT count = 0;
     check(SUCCEEDED(object->GetTypeInfoCount(&count)) && count == 1, who + ": one type description");
-    Ref<ITypeInfo> info;
+    vh::ComPtr<ITypeInfo> info;
     check(SUCCEEDED(object->GetTypeInfo(0, 0x409, info.put())), who + ": hands out its type description");
     if (info) {
         TypeAttr a(info.get());
         check(a.ok && a.attr->guid == iid && a.attr->typekind == TKIND_DISPATCH,
               who + ": of its own interface");
     }
-    Ref<ITypeInfo> none;
+    vh::ComPtr<ITypeInfo> none;
     check(object->GetTypeInfo(1, 0x409, none.put()) == DISP_E_BADINDEX && !none, who + ": only one");
 }
 
@@ -670,7 +617,7 @@ void check_ini_handler(const std::wstring& scratch)
     CLSID clsid{};
     check(SUCCEEDED(CLSIDFromProgID(L"Vornhall.iniHandler", &clsid)) && clsid == vh::CLSID_iniHandler,
           "iniHandler: programmatic identifier registered");
-    Ref<IDispatch> ini;
+    vh::ComPtr<IDispatch> ini;
     check(SUCCEEDED(CoCreateInstance(vh::CLSID_iniHandler, nullptr, CLSCTX_INPROC_SERVER, vh::IID__iniHandler,
                                      reinterpret_cast<void**>(ini.put()))),
           "iniHandler: created");
@@ -681,41 +628,41 @@ void check_ini_handler(const std::wstring& scratch)
     void* self = ini.get();
 
     const std::wstring path = scratch + L"\\slots.ini";
-    Str file(path.c_str());
+    vh::Bstr file = bstr(path.c_str());
     check(slot<PutString>(self, 7)(self, file.get()) == S_OK, "slot 7 FileName assigns");
-    Str bound;
-    check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && bound.text() == path,
+    vh::Bstr bound;
+    check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && text(bound) == path,
           "slot 8 FileName reads");
     check(GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES, "slot 7 created the file");
 
-    Str section(L"Main");
-    Str key(L"Name");
-    Str value(L"  spaced  ");
+    vh::Bstr section = bstr(L"Main");
+    vh::Bstr key = bstr(L"Name");
+    vh::Bstr value = bstr(L"  spaced  ");
     VARIANT_BOOL ok = 0;
     check(slot<WriteValueFn>(self, 10)(self, section.get(), key.get(), value.get(), &ok) == S_OK &&
               ok == VARIANT_TRUE,
           "slot 10 WriteValue");
-    Str read;
-    Str fallback(L"none");
+    vh::Bstr read;
+    vh::Bstr fallback = bstr(L"none");
     check(slot<GetValueFn>(self, 9)(self, section.get(), key.get(), fallback.get(), read.put()) == S_OK &&
-              read.text() == L"spaced",
+              text(read) == L"spaced",
           "slot 9 GetValue, trimmed");
-    Str missing(L"Missing");
+    vh::Bstr missing = bstr(L"Missing");
     check(slot<GetValueFn>(self, 9)(self, section.get(), missing.get(), fallback.get(), read.put()) == S_OK &&
-              read.text() == L"none",
+              text(read) == L"none",
           "slot 9 GetValue of a missing key gives the default");
 
-    Ref<IDispatch> sections;
+    vh::ComPtr<IDispatch> sections;
     check(slot<ListFn>(self, 11)(self, sections.put()) == S_OK && collection_count(sections.get()) == 1,
           "slot 11 GetAllSections");
-    Ref<IDispatch> keys;
+    vh::ComPtr<IDispatch> keys;
     check(slot<ListKeysFn>(self, 12)(self, section.get(), keys.put()) == S_OK &&
               collection_count(keys.get()) == 1,
           "slot 12 GetAllKeys");
     check(slot<DeleteEntryFn>(self, 14)(self, section.get(), key.get(), &ok) == S_OK && ok == VARIANT_TRUE,
           "slot 14 DeleteKey");
     check(slot<GetValueFn>(self, 9)(self, section.get(), key.get(), nullptr, read.put()) == S_OK &&
-              read.text().empty(),
+              text(read).empty(),
           "slot 9 GetValue after DeleteKey, default omitted");
     check(slot<DeleteSectionFn>(self, 13)(self, section.get(), &ok) == S_OK && ok == VARIANT_TRUE,
           "slot 13 DeleteSection");
@@ -725,14 +672,14 @@ void check_ini_handler(const std::wstring& scratch)
     // Binding: a failure keeps the previous file; nothing there is emptied.
     const std::wstring folder = scratch + L"\\folder";
     CreateDirectoryW(folder.c_str(), nullptr);
-    Str directory(folder.c_str());
+    vh::Bstr directory = bstr(folder.c_str());
     check(slot<PutString>(self, 7)(self, directory.get()) == file_error(75),
           "FileName of a directory: error 75");
     const std::wstring absent = scratch + L"\\absent\\x.ini";
-    Str no_folder(absent.c_str());
+    vh::Bstr no_folder = bstr(absent.c_str());
     check(slot<PutString>(self, 7)(self, no_folder.get()) == file_error(76),
           "FileName in a missing folder: error 76");
-    check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && bound.text() == path,
+    check(slot<GetString>(self, 8)(self, bound.put()) == S_OK && text(bound) == path,
           "a failed binding keeps the previous file");
 
     const std::wstring hidden = scratch + L"\\hidden.ini";
@@ -743,7 +690,7 @@ void check_ini_handler(const std::wstring& scratch)
         WriteFile(h, "[S]\r\nk=v\r\n", 10, &written, nullptr);
         CloseHandle(h);
     }
-    Str hidden_name(hidden.c_str());
+    vh::Bstr hidden_name = bstr(hidden.c_str());
     check(slot<PutString>(self, 7)(self, hidden_name.get()) == file_error(75),
           "FileName of a hidden file: error 75");
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -751,14 +698,14 @@ void check_ini_handler(const std::wstring& scratch)
           "a hidden file is not emptied");
 
     const std::wstring pattern = scratch + L"\\*.ini";
-    Str wildcard(pattern.c_str());
+    vh::Bstr wildcard = bstr(pattern.c_str());
     check(slot<PutString>(self, 7)(self, wildcard.get()) == file_error(52),
           "FileName with a wildcard: error 52");
 }
 
 void check_registry_handler()
 {
-    Ref<IDispatch> registry;
+    vh::ComPtr<IDispatch> registry;
     check(SUCCEEDED(CoCreateInstance(vh::CLSID_RegistryHandler, nullptr, CLSCTX_INPROC_SERVER,
                                      vh::IID__RegistryHandler, reinterpret_cast<void**>(registry.put()))),
           "RegistryHandler: created");
@@ -769,22 +716,22 @@ void check_registry_handler()
     void* self = registry.get();
     const LONG hkcu = static_cast<LONG>(vh::HKEYS::current_user);
 
-    Str path(L"Software\\VornhallClient\\Sub");
-    Str name(L"Number");
-    Str written;
+    vh::Bstr path = bstr(L"Software\\VornhallClient\\Sub");
+    vh::Bstr name = bstr(L"Number");
+    vh::Bstr written;
     VARIANT number;
     VariantInit(&number);
     number.vt = VT_I4;
     number.lVal = -7;
     check(slot<WriteRegFn>(self, 8)(self, hkcu, path.get(), name.get(), number, written.put()) == S_OK &&
-              written.text().empty(),
+              text(written).empty(),
           "slot 8 WriteRegValue");
     LONG found = 0;
     check(slot<CheckKeyFn>(self, 7)(self, hkcu, path.get(), &found) == S_OK && found == -1,
           "slot 7 CheckRegistryKey");
 
     LONG root = hkcu;
-    Var value;
+    vh::Variant value;
     BSTR sub = SysAllocString(L"Software\\VornhallClient\\Sub");
     BSTR number_name = SysAllocString(L"Number");
     check(slot<ReadRegFn>(self, 9)(self, &root, &sub, &number_name, value.put()) == S_OK &&
@@ -842,7 +789,7 @@ void check_unloading(const std::wstring& dll)
         reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     check(get_class_object != nullptr && can_unload_now != nullptr, "entry points by name");
     if (get_class_object != nullptr && can_unload_now != nullptr) {
-        Ref<IClassFactory> factory;
+        vh::ComPtr<IClassFactory> factory;
         const GUID other{0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
         check(get_class_object(other, IID_IClassFactory, reinterpret_cast<void**>(factory.put())) ==
                   CLASS_E_CLASSNOTAVAILABLE,
@@ -850,7 +797,7 @@ void check_unloading(const std::wstring& dll)
         check(SUCCEEDED(get_class_object(vh::CLSID_RegistryHandler, IID_IClassFactory,
                                          reinterpret_cast<void**>(factory.put()))),
               "DllGetClassObject");
-        Ref<IDispatch> object;
+        vh::ComPtr<IDispatch> object;
         if (factory) {
             factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(object.put()));
         }
