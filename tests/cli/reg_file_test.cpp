@@ -62,6 +62,47 @@ bool key_exists(const std::string& path)
     return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.slot()) == ERROR_SUCCESS;
 }
 
+// The forms each kind of value takes in the export of the test below.
+void expect_export_forms(const std::string& text)
+{
+    EXPECT_EQ(text.rfind(header + "[HKEY_CURRENT_USER\\Software\\Demo]\r\n@=\"default\"\r\n"s, 0), 0u);
+    for (const char* line : {
+             "\"text\"=\"hello world\"\r\n",
+             "\"empty\"=hex(1):\r\n",
+             "\"just zero\"=\"\"\r\n",
+             "\"inner zero\"=hex(1):61,00,62,00\r\n",
+             "\"unterminated\"=hex(1):61,62,63\r\n",
+             "\"line break\"=hex(1):61,0d,0a,62,00\r\n",
+             "\"quote \\\" and \\\\ back\"=\"C:\\\\dir\\\\\\\"x\\\"\"\r\n",
+             "\"grüße ☃\"=\"naïve\"\r\n",
+             "\"@\"=\"a name, not the unnamed value\"\r\n",
+             "\"expand\"=hex(2):25,50,41,54,48,25,00\r\n",
+             "\"bin0\"=hex:\r\n",
+             "\"bin1\"=hex:7f\r\n",
+             "\"dword\"=dword:0000002a\r\n",
+             "\"dword3\"=hex(4):01,02,03\r\n",
+             "\"qword\"=hex(b):01,02,03,04,05,06,07,08\r\n",
+             "\"none\"=hex(0):\r\n",
+             "\"odd type\"=hex(12345678):78\r\n",
+             "\r\n[HKEY_CURRENT_USER\\Software\\Demo\\odd [key] name ]\r\n",
+         }) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+    // CRLF everywhere; long hex wrapped within 80 columns, continuations indented.
+    std::size_t wrapped = 0;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        ASSERT_GT(end, start) << "a bare LF at " << start;
+        const std::string_view line(text.data() + start, end - start - 1);
+        EXPECT_EQ(text[end - 1], '\r');
+        if (!line.empty() && line.back() == '\\') {
+            EXPECT_LE(line.size(), 80u) << line;
+            ++wrapped;
+            EXPECT_EQ(text.compare(end + 1, 2, "  "), 0);
+        }
+    }
+    EXPECT_EQ(wrapped, 12u);  // 300 bytes: 22 on the first line, 25 on each of the next 11, 3 on the last
+}
+
 class RegFile : public ::testing::Test {
 protected:
     void SetUp() override { use_store("first.db"); }
@@ -137,43 +178,7 @@ TEST_F(RegFile, EveryValueSurvivesExportAndImportByteForByte)
         }
     }
 
-    // The forms each kind of value takes.
-    EXPECT_EQ(text.rfind(header + "[HKEY_CURRENT_USER\\Software\\Demo]\r\n@=\"default\"\r\n"s, 0), 0u);
-    for (const char* line : {
-             "\"text\"=\"hello world\"\r\n",
-             "\"empty\"=hex(1):\r\n",
-             "\"just zero\"=\"\"\r\n",
-             "\"inner zero\"=hex(1):61,00,62,00\r\n",
-             "\"unterminated\"=hex(1):61,62,63\r\n",
-             "\"line break\"=hex(1):61,0d,0a,62,00\r\n",
-             "\"quote \\\" and \\\\ back\"=\"C:\\\\dir\\\\\\\"x\\\"\"\r\n",
-             "\"grüße ☃\"=\"naïve\"\r\n",
-             "\"@\"=\"a name, not the unnamed value\"\r\n",
-             "\"expand\"=hex(2):25,50,41,54,48,25,00\r\n",
-             "\"bin0\"=hex:\r\n",
-             "\"bin1\"=hex:7f\r\n",
-             "\"dword\"=dword:0000002a\r\n",
-             "\"dword3\"=hex(4):01,02,03\r\n",
-             "\"qword\"=hex(b):01,02,03,04,05,06,07,08\r\n",
-             "\"none\"=hex(0):\r\n",
-             "\"odd type\"=hex(12345678):78\r\n",
-             "\r\n[HKEY_CURRENT_USER\\Software\\Demo\\odd [key] name ]\r\n",
-         }) {
-        EXPECT_NE(text.find(line), std::string::npos) << line;
-    }
-    // CRLF everywhere; long hex wrapped within 80 columns, continuations indented.
-    std::size_t wrapped = 0;
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        ASSERT_GT(end, start) << "a bare LF at " << start;
-        const std::string_view line(text.data() + start, end - start - 1);
-        EXPECT_EQ(text[end - 1], '\r');
-        if (!line.empty() && line.back() == '\\') {
-            EXPECT_LE(line.size(), 80u) << line;
-            ++wrapped;
-            EXPECT_EQ(text.compare(end + 1, 2, "  "), 0);
-        }
-    }
-    EXPECT_EQ(wrapped, 12u);  // 300 bytes: 22 on the first line, 25 on each of the next 11, 3 on the last
+    expect_export_forms(text);
 }
 
 TEST_F(RegFile, TreesAsDeepAsThePlatformAllowsGoBothWays)

@@ -4,17 +4,14 @@
 // a child must not inherit the parent's open store) that run only
 // ChildProcess.Task, with the task named in the environment, against the
 // parent's store file; then the parent checks what they left.
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include "tests/support/environment.h"
-#include "tests/support/store_check.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -24,9 +21,9 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tests/support/environment.h"
+#include "tests/support/store_check.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
