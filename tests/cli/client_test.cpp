@@ -68,8 +68,7 @@ class Client : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vh::test::set_environment("VORNHALL_WINDIR", dir.path().c_str());
-        vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
+        vh::test::use_private_folder(dir.path());
         ASSERT_EQ(run("register").code, 0);
     }
     std::string file(const std::string& name) { return "'" + dir.file(name) + "'"; }

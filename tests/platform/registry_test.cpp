@@ -68,21 +68,6 @@ private:
     std::vector<std::uint8_t> m_bytes;
 };
 
-// Removes every subkey of a key, deepest first.
-void delete_tree(HKEY key)
-{
-    char name[300];
-    DWORD length = sizeof(name);
-    while (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-        HKEY child = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, &child), ERROR_SUCCESS);
-        delete_tree(child);
-        RegCloseKey(child);
-        ASSERT_EQ(RegDeleteKeyA(key, name), ERROR_SUCCESS) << name;
-        length = sizeof(name);
-    }
-}
-
 class RegistryTest : public testing::Test {
 protected:
     void SetUp() override

@@ -94,8 +94,7 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vh::test::set_environment("VORNHALL_WINDIR", dir.path().c_str());
-        vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
+        vh::test::use_private_folder(dir.path());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         test::write_file(dir.file("a.ini"), "; settings\r\n[s]\r\nk=v\r\n\r\n[t]\r\nx=1\r\n");

@@ -64,8 +64,7 @@ int write_entries(const Bstr& file, const std::string& who)
 TEST(Concurrency, ProcessesAndApartmentThreadsLoseNothing)
 {
     test::TempDir dir;
-    vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
-    vh::test::set_environment("VORNHALL_WINDIR", dir.path().c_str());
+    vh::test::use_private_folder(dir.path());
     const Bstr file(from_utf8(dir.file("shared.ini")));
 
     std::vector<pid_t> children;

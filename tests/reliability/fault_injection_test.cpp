@@ -192,8 +192,7 @@ class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vh::test::set_environment("VORNHALL_WINDIR", dir.path().c_str());
-        vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
+        vh::test::use_private_folder(dir.path());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         handles = VhRegOpenHandleCount();

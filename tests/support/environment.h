@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,14 @@ namespace vh::test {
 void set_environment(const char* name, const char* value);
 // Removes name from this process's environment (no error when it is not there).
 void unset_environment(const char* name);
+
+// Points the profile service's folder (VORNHALL_WINDIR, where win.ini is)
+// and the registry store (VORNHALL_REGISTRY, registry.db) into `folder`.
+inline void use_private_folder(const std::filesystem::path& folder)
+{
+    set_environment("VORNHALL_WINDIR", folder.string().c_str());
+    set_environment("VORNHALL_REGISTRY", (folder / "registry.db").string().c_str());
+}
 
 // A variable set (or, with a null value, removed) for the object's
 // lifetime; what was there before is put back after.
