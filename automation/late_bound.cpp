@@ -72,6 +72,18 @@ HRESULT LateCall::invoke(VARIANT* result, EXCEPINFO* excep, UINT* arg_error)
                             arg_error);
 }
 
+ValueArgs value_args(const std::vector<Variant>& values, WORD flags)
+{
+    ValueArgs made;
+    for (const Variant& value : values) {
+        made.args.push_back(value.get());
+    }
+    if (flags == DISPATCH_PROPERTYPUT) {
+        made.named.push_back(DISPID_PROPERTYPUT);
+    }
+    return made;
+}
+
 CallResult invoke(IDispatch* object, DISPID id, WORD flags, std::vector<VARIANT> args,
                   std::vector<DISPID> named)
 {

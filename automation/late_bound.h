@@ -61,6 +61,15 @@ private:
     DISPPARAMS m_params{};
 };
 
+// Arguments made from values, as the client and the benchmarks call: the
+// values as they are, and for a property put (flags DISPATCH_PROPERTYPUT)
+// the last one named DISPID_PROPERTYPUT. The values stay the caller's.
+struct ValueArgs {
+    std::vector<VARIANT> args;
+    std::vector<DISPID> named;
+};
+ValueArgs value_args(const std::vector<Variant>& values, WORD flags);
+
 // What one call gave back.
 struct CallResult {
     HRESULT status = S_OK;

@@ -128,15 +128,9 @@ public:
         if (id == DISPID_UNKNOWN) {
             throw WorkloadError("GetIDsOfNames failed");
         }
-        std::vector<VARIANT> raw;
-        for (const Variant& arg : m_args) {
-            raw.push_back(arg.get());
-        }
-        std::vector<DISPID> named;
-        if (flags == DISPATCH_PROPERTYPUT) {
-            named.push_back(DISPID_PROPERTYPUT);
-        }
-        m_call = std::make_unique<LateCall>(m_object.get(), id, flags, std::move(raw), std::move(named));
+        ValueArgs made = value_args(m_args, flags);
+        m_call = std::make_unique<LateCall>(m_object.get(), id, flags, std::move(made.args),
+                                            std::move(made.named));
     }
 
     void operator()()

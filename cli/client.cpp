@@ -157,15 +157,8 @@ Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant>
     if (id == DISPID_UNKNOWN) {
         throw Failure{"the component has no member " + to_utf8(name)};
     }
-    std::vector<VARIANT> raw;
-    for (const Variant& arg : args) {
-        raw.push_back(arg.get());
-    }
-    std::vector<DISPID> named;
-    if (flags == DISPATCH_PROPERTYPUT) {
-        named.push_back(DISPID_PROPERTYPUT);
-    }
-    CallResult call = invoke(object, id, flags, std::move(raw), std::move(named));
+    ValueArgs made = value_args(args, flags);
+    CallResult call = invoke(object, id, flags, std::move(made.args), std::move(made.named));
     if (call.status == DISP_E_EXCEPTION) {
         throw Failure{to_utf8(name) + " failed: " + to_utf8(call.excep.description()) + " (" +
                       hex(call.excep->scode) + ")"};
