@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32.h"
 #include "automation/values.h"
+#include "platform/win32.h"
 
 namespace vh {
 

@@ -4,8 +4,8 @@
 // named arguments.
 #pragma once
 
-#include "platform/win32.h"
 #include "automation/members.h"
+#include "platform/win32.h"
 
 namespace vh::dispatch {
 

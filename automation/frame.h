@@ -18,9 +18,9 @@
 
 #include <type_traits>
 
-#include "platform/win32.h"
 #include "automation/errors.h"
 #include "automation/values.h"
+#include "platform/win32.h"
 
 namespace vh {
 

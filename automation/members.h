@@ -17,8 +17,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/win32.h"
 #include "automation/interfaces.h"
+#include "platform/win32.h"
 
 namespace vh {
 

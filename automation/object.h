@@ -5,10 +5,10 @@
 #include <atomic>
 #include <type_traits>
 
-#include "platform/win32.h"
 #include "automation/dispatch.h"
 #include "automation/interfaces.h"
 #include "automation/members.h"
+#include "platform/win32.h"
 
 namespace vh {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/win32.h"
 #include "automation/errors.h"
+#include "platform/win32.h"
 
 namespace vh {
 

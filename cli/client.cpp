@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "automation/late_bound.h"
+#include "platform/key_handle.h"
+
 namespace vh::cli {
 
 std::string hex(HRESULT status)
@@ -53,16 +56,40 @@ std::string store_problem(LSTATUS status)
     }
 }
 
+namespace {
+
+// A module loaded with dlopen, unloaded when the owner goes.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const std::filesystem::path& path)
+        : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+    {
+    }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+    ~LoadedLibrary()
+    {
+        if (m_handle != nullptr) {
+            dlclose(m_handle);
+        }
+    }
+    explicit operator bool() const noexcept { return m_handle != nullptr; }
+    void* symbol(const char* name) const noexcept { return dlsym(m_handle, name); }
+
+private:
+    void* m_handle;
+};
+
+}  // namespace
+
 HRESULT call_module_entry(const std::filesystem::path& module, const char* entry)
 {
-    void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
+    const LoadedLibrary library(module);
+    if (!library) {
         throw Failure{"cannot load " + module.string() + ": " + dlerror()};
     }
-    auto function = reinterpret_cast<HRESULT (*)()>(dlsym(library, entry));
-    const HRESULT status = function != nullptr ? function() : E_NOTIMPL;
-    dlclose(library);
-    return status;
+    auto function = reinterpret_cast<HRESULT (*)()>(library.symbol(entry));
+    return function != nullptr ? function() : E_NOTIMPL;
 }
 
 namespace {
@@ -93,11 +120,9 @@ ComPtr<IDispatch> create_object(const std::u16string& prog_id)
     HRESULT status = CLSIDFromProgID(reinterpret_cast<LPCOLESTR>(prog_id.c_str()), &clsid);
     if (FAILED(status) && status != CO_E_CLASSSTRING) {
         // A store that cannot be read says more than "not registered".
-        HKEY key = nullptr;
-        const LSTATUS store = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
-        if (store == ERROR_SUCCESS) {
-            RegCloseKey(key);
-        } else if (const std::string problem = store_problem(store); !problem.empty()) {
+        KeyHandle key;
+        const LSTATUS store = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, key.slot());
+        if (const std::string problem = store_problem(store); !problem.empty()) {
             throw Failure{problem};
         }
     }
@@ -128,40 +153,20 @@ Variant text_arg(const std::string& utf8)
 
 Variant call(IDispatch* object, const std::u16string& name, std::vector<Variant> args, WORD flags)
 {
-    std::u16string buffer = name;
-    LPOLESTR names[1] = {reinterpret_cast<LPOLESTR>(buffer.data())};
-    DISPID id = 0;
-    HRESULT status = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(status)) {
+    const DISPID id = dispatch_id(object, name);
+    if (id == DISPID_UNKNOWN) {
         throw Failure{"the component has no member " + to_utf8(name)};
     }
-    // Arguments travel last one first.
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) {
-        reversed.push_back(it->get());
+    ValueArgs made = value_args(args, flags);
+    CallResult call = invoke(object, id, flags, std::move(made.args), std::move(made.named));
+    if (call.status == DISP_E_EXCEPTION) {
+        throw Failure{to_utf8(name) + " failed: " + to_utf8(call.excep.description()) + " (" +
+                      hex(call.excep->scode) + ")"};
     }
-    DISPID put_id = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    if (flags == DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &put_id;
-        params.cNamedArgs = 1;
+    if (FAILED(call.status)) {
+        throw Failure{to_utf8(name) + " failed (" + hex(call.status) + ")"};
     }
-    Variant result;
-    EXCEPINFO excep{};
-    UINT arg_error = 0;
-    status =
-        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.put(), &excep, &arg_error);
-    const Bstr description = Bstr::attach(excep.bstrDescription);
-    const Bstr source = Bstr::attach(excep.bstrSource);
-    const Bstr help = Bstr::attach(excep.bstrHelpFile);
-    if (status == DISP_E_EXCEPTION) {
-        throw Failure{to_utf8(name) + " failed: " + to_utf8(description.view()) + " (" + hex(excep.scode) +
-                      ")"};
-    }
-    if (FAILED(status)) {
-        throw Failure{to_utf8(name) + " failed (" + hex(status) + ")"};
-    }
-    return result;
+    return std::move(call.result);
 }
 
 std::string to_text(const Variant& value)

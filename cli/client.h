@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
 #include "automation/values.h"
+#include "platform/win32.h"
 
 namespace vh::cli {
 

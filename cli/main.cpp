@@ -1,9 +1,11 @@
 // vornhall: the command-line client of the component.
 //
-// It drives the component only through its public surface, the way a
-// script host does: it creates objects by their programmatic identifiers
-// through the registration in the registry store, and calls their members
-// late-bound, by name, through IDispatch.
+// Its ini and reg verbs drive the component the way a script host does: it
+// creates objects by their programmatic identifiers through the registration
+// in the registry store, and calls their members late-bound, by name,
+// through IDispatch. What no member does (export and import of .reg text,
+// access rights on keys) the registry tools do over the registry functions
+// directly, and register and unregister call the module's own entry points.
 #include <algorithm>
 #include <cstdio>
 

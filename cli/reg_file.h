@@ -1,48 +1,15 @@
 // Registry trees as .reg text: export a key with everything below it, and
-// apply such a file to the registry.
-//
-// The text is the platform registry editor's format: a header line
-// ("Windows Registry Editor Version 5.00", or "REGEDIT4" on import), then one
-// section per key ("[HKEY_CURRENT_USER\Software\Demo]", or "[-...]" to remove
-// the key with everything below it) holding its values ("name"=data or
-// @=data for the unnamed value; "name"=- removes one). The platform's editor
-// writes UTF-16; this client writes UTF-8, and names and strings reach the
-// registry functions in the ANSI code page, which is UTF-8 on Linux. Import
-// also reads files with a UTF-8 or UTF-16LE byte-order mark, and REGEDIT4
-// files in the ANSI code page.
-//
-// Export writes every value so that import gives back its type and bytes
-// exactly: a string only as "text" when it reads back byte for byte, every
-// other value as hex of its stored bytes.
+// apply such a file to the registry. The text is reg_text.h's; this is the
+// walker that reads the registry for it and applies it to the registry.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-#include <stdexcept>
 #include <string>
 
-#include "platform/win32.h"
+#include "cli/reg_text.h"
 
 namespace vh {
-
-// Why an export or import failed; what() is a message for the user. A
-// malformed file has status ERROR_SUCCESS, a name that .reg text cannot hold
-// ERROR_INVALID_NAME, a refusal from the registry service its status (the
-// message names the key). line() is the file's line it concerns, from 1, or
-// 0 for none.
-class RegFileError : public std::runtime_error {
-public:
-    RegFileError(const std::string& message, std::size_t line, LSTATUS status)
-        : std::runtime_error(message), m_line(line), m_status(status)
-    {
-    }
-    std::size_t line() const noexcept { return m_line; }
-    LSTATUS status() const noexcept { return m_status; }
-
-private:
-    std::size_t m_line;
-    LSTATUS m_status;
-};
 
 // What an import changed.
 struct ImportResult {

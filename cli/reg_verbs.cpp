@@ -22,14 +22,12 @@ std::int32_t parse_root(const std::string& text)
     for (char c : text) {
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    static const std::map<std::string, std::uint32_t> roots{
-        {"HKCR", 0x80000000u}, {"HKEY_CLASSES_ROOT", 0x80000000u},
-        {"HKCU", 0x80000001u}, {"HKEY_CURRENT_USER", 0x80000001u},
-        {"HKLM", 0x80000002u}, {"HKEY_LOCAL_MACHINE", 0x80000002u},
-        {"HKU", 0x80000003u},  {"HKEY_USERS", 0x80000003u},
-    };
-    if (const auto found = roots.find(upper); found != roots.end()) {
-        return static_cast<std::int32_t>(found->second);
+    for (const RootKey& root : root_keys) {
+        for (const char* name : {root.abbreviation, root.name}) {
+            if (upper == name) {
+                return static_cast<std::int32_t>(root.number);
+            }
+        }
     }
     char* end = nullptr;
     const long long number = std::strtoll(text.c_str(), &end, 0);
@@ -196,6 +194,89 @@ auto reg_file_step(Step&& step)
     }
 }
 
+// reg values: every value of a key with its data.
+int list_values(const Args& a, const Output& out)
+{
+    auto handler = registry();
+    require_key(handler.get(), a);
+    std::vector<std::string> plain;
+    std::vector<std::string> json;
+    for (const auto& name :
+         listed_names(call(handler.get(), u"EnumValues", {root_arg(a[0]), text_arg(a[1])}))) {
+        const Variant value =
+            call(handler.get(), u"ReadRegValue", {root_arg(a[0]), text_arg(a[1]), text_arg(name)});
+        const auto [text, json_value] = describe(value);
+        const std::string shown = value.is_empty()          ? "(of a type not read)"
+                                  : value.kind() == VT_BSTR ? text
+                                                            : text + " (" + kind_name(value) + ")";
+        plain.push_back((name.empty() ? std::string("(unnamed)") : name) + " = " + shown);
+        json.push_back("{\"name\": " + json_string(name) + ", \"kind\": \"" + kind_name(value) +
+                       "\", \"value\": " + json_value + "}");
+    }
+    out.records(plain, json);
+    return exit_ok;
+}
+
+// reg protect: the access a key refuses.
+int protect_key(const Args& a, const Output& out)
+{
+    static const std::map<std::string, DWORD> refusals{{"none", 0},
+                                                       {"read", VH_KEY_DENY_READ},
+                                                       {"write", VH_KEY_DENY_WRITE},
+                                                       {"all", VH_KEY_DENY_READ | VH_KEY_DENY_WRITE}};
+    const auto found = refusals.find(a[2]);
+    if (found == refusals.end()) {
+        throw Failure{"refuse none, read, write or all", exit_usage};
+    }
+    const LSTATUS status = VhRegSetKeyAccess(root_handle(a[0]), a[1].c_str(), found->second);
+    if (status != ERROR_SUCCESS) {
+        throw Failure{"cannot protect " + where(a) + " (status " + std::to_string(status) + ")",
+                      status == ERROR_FILE_NOT_FOUND ? exit_not_found : exit_failed};
+    }
+    out.done();
+    return exit_ok;
+}
+
+// reg export: a key tree as a .reg file.
+int export_file(const Args& a, const Output& out)
+{
+    const std::string text = reg_file_step([&] {
+        return export_tree(root_handle(a[0]), a[1], [&](std::size_t keys) {
+            out.progress("exported " + std::to_string(keys) + " keys ...");
+        });
+    });
+    out.progress_end();
+    if (a[2] == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return exit_ok;
+    }
+    std::ofstream file(a[2], std::ios::binary | std::ios::trunc);
+    file << text;
+    if (!file.flush()) {
+        throw Failure{"cannot write " + a[2]};
+    }
+    out.done();
+    return exit_ok;
+}
+
+// reg import: a .reg file applied.
+int import_file(const Args& a, const Output& out)
+{
+    const std::string text = read_all(a[0]);
+    const ImportResult done = reg_file_step([&] {
+        return import_text(
+            text, [&](std::size_t keys) { out.progress("imported " + std::to_string(keys) + " keys ..."); });
+    });
+    out.progress_end();
+    out.result("imported " + std::to_string(done.keys) + " keys and " + std::to_string(done.values) +
+                   " values; removed " + std::to_string(done.removed_keys) + " key trees and " +
+                   std::to_string(done.removed_values) + " values",
+               "{\"keys\": " + std::to_string(done.keys) + ", \"values\": " + std::to_string(done.values) +
+                   ", \"removed_keys\": " + std::to_string(done.removed_keys) +
+                   ", \"removed_values\": " + std::to_string(done.removed_values) + "}");
+    return exit_ok;
+}
+
 }  // namespace
 
 const VerbTable& reg_verbs()
@@ -217,28 +298,7 @@ const VerbTable& reg_verbs()
               out.names(listed_names(call(handler.get(), u"EnumKeys", {root_arg(a[0]), text_arg(a[1])})));
               return exit_ok;
           }}},
-        {"values",
-         {"reg values ROOT KEY", "list the values of a key with their data", 2, 2,
-          [](const Args& a, const Output& out) {
-              auto handler = registry();
-              require_key(handler.get(), a);
-              std::vector<std::string> plain;
-              std::vector<std::string> json;
-              for (const auto& name :
-                   listed_names(call(handler.get(), u"EnumValues", {root_arg(a[0]), text_arg(a[1])}))) {
-                  const Variant value =
-                      call(handler.get(), u"ReadRegValue", {root_arg(a[0]), text_arg(a[1]), text_arg(name)});
-                  const auto [text, json_value] = describe(value);
-                  const std::string shown = value.is_empty()          ? "(of a type not read)"
-                                            : value.kind() == VT_BSTR ? text
-                                                                      : text + " (" + kind_name(value) + ")";
-                  plain.push_back((name.empty() ? std::string("(unnamed)") : name) + " = " + shown);
-                  json.push_back("{\"name\": " + json_string(name) + ", \"kind\": \"" + kind_name(value) +
-                                 "\", \"value\": " + json_value + "}");
-              }
-              out.records(plain, json);
-              return exit_ok;
-          }}},
+        {"values", {"reg values ROOT KEY", "list the values of a key with their data", 2, 2, &list_values}},
         {"read",
          {"reg read ROOT KEY NAME", "print a value (number, text or Boolean)", 3, 3,
           [](const Args& a, const Output& out) {
@@ -297,65 +357,12 @@ const VerbTable& reg_verbs()
           }}},
         {"protect",
          {"reg protect ROOT KEY none|read|write|all",
-          "make a key refuse reading, writing or both (none allows all)", 3, 3,
-          [](const Args& a, const Output& out) {
-              static const std::map<std::string, DWORD> refusals{
-                  {"none", 0},
-                  {"read", VH_KEY_DENY_READ},
-                  {"write", VH_KEY_DENY_WRITE},
-                  {"all", VH_KEY_DENY_READ | VH_KEY_DENY_WRITE}};
-              const auto found = refusals.find(a[2]);
-              if (found == refusals.end()) {
-                  throw Failure{"refuse none, read, write or all", exit_usage};
-              }
-              const LSTATUS status = VhRegSetKeyAccess(root_handle(a[0]), a[1].c_str(), found->second);
-              if (status != ERROR_SUCCESS) {
-                  throw Failure{"cannot protect " + where(a) + " (status " + std::to_string(status) + ")",
-                                status == ERROR_FILE_NOT_FOUND ? exit_not_found : exit_failed};
-              }
-              out.done();
-              return exit_ok;
-          }}},
+          "make a key refuse reading, writing or both (none allows all)", 3, 3, &protect_key}},
         {"export",
          {"reg export ROOT KEY FILE", "write a key tree to a .reg file (- for standard output)", 3, 3,
-          [](const Args& a, const Output& out) {
-              const std::string text = reg_file_step([&] {
-                  return export_tree(root_handle(a[0]), a[1], [&](std::size_t keys) {
-                      out.progress("exported " + std::to_string(keys) + " keys ...");
-                  });
-              });
-              out.progress_end();
-              if (a[2] == "-") {
-                  std::fwrite(text.data(), 1, text.size(), stdout);
-                  return exit_ok;
-              }
-              std::ofstream file(a[2], std::ios::binary | std::ios::trunc);
-              file << text;
-              if (!file.flush()) {
-                  throw Failure{"cannot write " + a[2]};
-              }
-              out.done();
-              return exit_ok;
-          }}},
+          &export_file}},
         {"import",
-         {"reg import FILE", "apply a .reg file: create keys, set and remove values", 1, 1,
-          [](const Args& a, const Output& out) {
-              const std::string text = read_all(a[0]);
-              const ImportResult done = reg_file_step([&] {
-                  return import_text(text, [&](std::size_t keys) {
-                      out.progress("imported " + std::to_string(keys) + " keys ...");
-                  });
-              });
-              out.progress_end();
-              out.result(
-                  "imported " + std::to_string(done.keys) + " keys and " + std::to_string(done.values) +
-                      " values; removed " + std::to_string(done.removed_keys) + " key trees and " +
-                      std::to_string(done.removed_values) + " values",
-                  "{\"keys\": " + std::to_string(done.keys) + ", \"values\": " + std::to_string(done.values) +
-                      ", \"removed_keys\": " + std::to_string(done.removed_keys) +
-                      ", \"removed_values\": " + std::to_string(done.removed_values) + "}");
-              return exit_ok;
-          }}},
+         {"reg import FILE", "apply a .reg file: create keys, set and remove values", 1, 1, &import_file}},
     };
     return verbs;
 }

@@ -28,12 +28,14 @@
 #include <string>
 #include <vector>
 
+#include "automation/late_bound.h"
+#include "automation/members.h"
+#include "automation/values.h"
 #include "fuzz/support.h"
 #include "ini/ini_handler.h"
 #include "platform/win32.h"
 #include "registry/registry_handler.h"
-#include "automation/members.h"
-#include "automation/values.h"
+#include "tests/support/environment.h"
 
 namespace {
 
@@ -172,7 +174,7 @@ private:
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
             vh::fuzz::remove_file(path + suffix);
         }
-        setenv("VORNHALL_REGISTRY", path.c_str(), 1);
+        vh::test::set_environment("VORNHALL_REGISTRY", path.c_str());
         HKEY key = nullptr;
         VH_FUZZ_CHECK(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Fuzz\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS,
                                       nullptr, &key, nullptr) == ERROR_SUCCESS,
@@ -359,10 +361,10 @@ void one_call(Input& in, Objects& objects)
                       named_ids.empty() ? nullptr : named_ids.data(), count, named};
     VARIANT result;
     VariantInit(&result);
-    EXCEPINFO excep{};
+    vh::ExcepInfo excep;
     UINT arg_error = 0xFFFFFFFFu;
     const HRESULT status =
-        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &excep, &arg_error);
+        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, excep.put(), &arg_error);
 
     char what[160];
     std::snprintf(what, sizeof what, "Invoke of %08X on %s, flags %u, %u arguments (%u named): status %08X",
@@ -371,7 +373,7 @@ void one_call(Input& in, Objects& objects)
     VH_FUZZ_CHECK(status == S_OK || FAILED(status), what);
     VH_FUZZ_CHECK(status != E_UNEXPECTED, std::string(what) + ": an exception left a member");
     if (status == DISP_E_EXCEPTION) {
-        VH_FUZZ_CHECK(FAILED(excep.scode) && excep.bstrSource != nullptr,
+        VH_FUZZ_CHECK(FAILED(excep->scode) && excep->bstrSource != nullptr,
                       std::string(what) + ": a failing member without its status");
     }
     VH_FUZZ_CHECK(arg_error == 0xFFFFFFFFu || arg_error < count,
@@ -379,9 +381,6 @@ void one_call(Input& in, Objects& objects)
     VH_FUZZ_CHECK(VhRegOpenHandleCount() == 0, std::string(what) + ": a registry key left open");
 
     VH_FUZZ_CHECK(VariantClear(&result) == S_OK, std::string(what) + ": the result cannot be cleared");
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
 }
 
 }  // namespace
@@ -391,7 +390,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     // Relative file names the members are given land in the private
     // directory, as does win.ini.
     const std::string& directory = vh::fuzz::private_directory();
-    setenv("VORNHALL_WINDIR", directory.c_str(), 1);
+    vh::test::set_environment("VORNHALL_WINDIR", directory.c_str());
     if (chdir(directory.c_str()) != 0) {
         std::abort();
     }

@@ -1,8 +1,10 @@
-// Feeds the .reg text codec of the client arbitrary files: imports them into
-// an empty store, exports what they made and imports that into a second
-// empty store.
+// Feeds the .reg text codec of the client arbitrary files: parses them, and
+// writes what they set and parses that again, with the codec alone; then
+// imports them into an empty store, exports what they made and imports that
+// into a second empty store.
 //
 // Besides crashes and hangs, it checks what a user relies on:
+//  - what the codec writes reads back as the same keys and values;
 //  - a file the parser refuses names a line and changes nothing;
 //  - a file that imports (wholly, or up to a key the service refused) gives
 //    a store whose export imports without complaint into an empty store and
@@ -23,8 +25,10 @@
 #include <vector>
 
 #include "cli/reg_file.h"
+#include "cli/reg_text.h"
 #include "fuzz/support.h"
 #include "platform/win32.h"
+#include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 
 namespace {
@@ -38,7 +42,7 @@ void use_fresh_store(const char* name)
     for (const char* suffix : {"", "-wal", "-shm", "-journal", "-changes"}) {
         vh::fuzz::remove_file(path + suffix);
     }
-    setenv("VORNHALL_REGISTRY", path.c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", path.c_str());
 }
 
 // Every key and value of the store.
@@ -82,6 +86,59 @@ std::string as_utf16le(const std::string& text)
 
 std::string empty_store_text;
 
+// The values a section sets, in its order.
+std::vector<vh::RegValue> values_set(const vh::RegSection& section)
+{
+    std::vector<vh::RegValue> values;
+    for (const vh::RegValueChange& change : section.values) {
+        if (!change.remove) {
+            values.push_back(vh::RegValue{change.name, change.type, change.data});
+        }
+    }
+    return values;
+}
+
+// The codec alone: every section that sets keys and values, written and
+// parsed again, gives the same keys and values.
+void check_codec_round_trip(const std::string& file)
+{
+    std::vector<vh::RegSection> sections;
+    try {
+        sections = vh::parse_reg_text(file);
+    } catch (const vh::RegFileError& error) {
+        VH_FUZZ_CHECK(error.line() > 0 && error.status() == ERROR_SUCCESS,
+                      std::string("a malformed file without a line: ") + error.what());
+        return;
+    }
+    std::string written = vh::reg_text_header();
+    std::vector<const vh::RegSection*> kept;
+    for (const vh::RegSection& section : sections) {
+        if (!section.remove) {
+            vh::append_reg_section(written, section.root, section.path, values_set(section));
+            kept.push_back(&section);
+        }
+    }
+    std::vector<vh::RegSection> again;
+    try {
+        again = vh::parse_reg_text(written);
+    } catch (const vh::RegFileError& error) {
+        VH_FUZZ_CHECK(false, std::string("written text does not parse: ") + error.what() + "\n" + written);
+    }
+    VH_FUZZ_CHECK(again.size() == kept.size(), "written text has other sections:\n" + written);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const std::vector<vh::RegValue> want = values_set(*kept[i]);
+        VH_FUZZ_CHECK(again[i].root == kept[i]->root && again[i].path == kept[i]->path && !again[i].remove &&
+                          again[i].values.size() == want.size(),
+                      "a written section reads back as another:\n" + written);
+        for (std::size_t v = 0; v < want.size(); ++v) {
+            const vh::RegValueChange& got = again[i].values[v];
+            VH_FUZZ_CHECK(got.name == want[v].name && got.type == want[v].type && got.data == want[v].data &&
+                              !got.remove,
+                          "a written value reads back as another:\n" + written);
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -91,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::string file = (data[0] & 1) != 0 ? as_utf16le(rest) : rest;
+    check_codec_round_trip(file);
 
     use_fresh_store("first");
     if (empty_store_text.empty()) {

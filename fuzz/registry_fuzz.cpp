@@ -22,7 +22,6 @@
 //
 // Input: a sequence of operations, each an operation byte followed by its
 // choices (see the functions below).
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <array>
@@ -33,6 +32,8 @@
 
 #include "fuzz/support.h"
 #include "platform/win32.h"
+#include "tests/support/environment.h"
+#include "tests/support/store_check.h"
 
 namespace {
 
@@ -476,19 +477,8 @@ void select_state(DWORD state)
 // SQLite's own check of the store file, through a connection of our own.
 void check_store(const std::string& path)
 {
-    sqlite3* db = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    VH_FUZZ_CHECK(opened == SQLITE_OK, "cannot open the store " + path);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
-    std::string verdict;
-    while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
-        verdict += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        verdict += "\n";
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    VH_FUZZ_CHECK(verdict == "ok\n", "integrity check: " + verdict);
+    const std::string verdict = vh::test::store_integrity(path);
+    VH_FUZZ_CHECK(verdict == "ok", "integrity check of " + path + ": " + verdict);
 }
 
 // Each input gets a new store. Two file names take turns, so the one about to
@@ -500,7 +490,7 @@ std::string fresh_store()
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
         vh::fuzz::remove_file(path + suffix);
     }
-    setenv("VORNHALL_REGISTRY", path.c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", path.c_str());
     // Every state moves to the new file now, so that none holds the one the
     // next input removes.
     for (DWORD state = 0; state < state_count; ++state) {

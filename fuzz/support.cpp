@@ -4,10 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 namespace vh::fuzz {
 
@@ -48,59 +44,12 @@ std::string Input::text(std::size_t max)
     return bytes(byte() % (max + 1));
 }
 
-namespace {
-
-std::string make_private_directory()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vornhall-fuzz-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    return pattern;
-}
-
-std::string& directory_slot()
-{
-    static std::string path = make_private_directory();
-    return path;
-}
-
-}  // namespace
-
 const std::string& private_directory()
 {
-    static const bool registered = [] {
-        directory_slot();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(directory_slot(), ignored);
-        });
-        return true;
-    }();
-    (void)registered;
-    return directory_slot();
-}
-
-std::string read_file(const std::string& path, bool* missing)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (missing != nullptr) {
-        *missing = !in;
-    }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", path.c_str());
-        std::abort();
-    }
+    // Removed with everything in it when the process exits.
+    static const vh::test::TempDir directory;
+    static const std::string path = directory.path().string();
+    return path;
 }
 
 void remove_file(const std::string& path)

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace vh::fuzz {
 
 class Input {
@@ -35,9 +37,9 @@ private:
 // first call and removed with everything in it when the process exits.
 const std::string& private_directory();
 
-// A file's bytes; missing is set (and "" returned) when there is no file.
-std::string read_file(const std::string& path, bool* missing = nullptr);
-void write_file(const std::string& path, const std::string& bytes);
+// Whole files read and written, as the tests do it.
+using vh::test::read_file;
+using vh::test::write_file;
 // Removes a file if it is there.
 void remove_file(const std::string& path);
 

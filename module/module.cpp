@@ -4,9 +4,9 @@
 #include <atomic>
 #include <new>
 
+#include "automation/object.h"
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
-#include "automation/object.h"
 
 namespace vh {
 

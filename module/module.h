@@ -4,8 +4,8 @@
 #include <array>
 #include <string_view>
 
-#include "platform/win32.h"
 #include "automation/interfaces.h"
+#include "platform/win32.h"
 
 namespace vh {
 

@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/module_info.h"
-#include "platform/key_handle.h"
 #include "automation/ansi.h"
 #include "module/module.h"
+#include "platform/key_handle.h"
+#include "platform/module_info.h"
 
 namespace vh {
 

@@ -4,9 +4,9 @@
 // still go through the member tables (automation/dispatch.cpp).
 #include <utility>
 
-#include "platform/module_info.h"
 #include "automation/dispatch.h"
 #include "automation/values.h"
+#include "platform/module_info.h"
 
 namespace vh::dispatch {
 

@@ -5,6 +5,7 @@
 
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {
@@ -14,7 +15,7 @@ TEST(CodePage1252, ByReferencePathsComeBackWithTheDefaultCharacter)
 {
     ASSERT_EQ(GetACP(), 1252u);
     test::TempDir dir;
-    setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
     auto registry = make_registry_handler();
     HKEYS root = HKEYS::current_user;
     Bstr path(u"Software\\\u0100\u20AC\u00E9");
@@ -26,7 +27,7 @@ TEST(CodePage1252, ByReferencePathsComeBackWithTheDefaultCharacter)
 TEST(CodePage1252, TheBoundFileNameKeepsWhatTheCodePageHas)
 {
     test::TempDir dir;
-    setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
+    vh::test::set_environment("VORNHALL_WINDIR", dir.path().c_str());
     auto ini = make_ini_handler();
     // The file name in Windows-1252 bytes is what the file system sees.
     const Bstr name(concat(from_utf8(dir.file("")), u"caf\u00E9.ini").view());

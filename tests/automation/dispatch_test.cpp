@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
+#include "automation/members.h"
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
-#include "automation/members.h"
 #include "tests/support/environment.h"
 #include "tests/support/late_bound.h"
 #include "tests/support/temp_dir.h"
@@ -172,9 +172,9 @@ TEST_F(LateBinding, FailingMemberGivesExceptionWithItsStatusAndADescription)
     const Bstr missing(from_utf8(dir.file("no/such/dir/a.ini")));
     Call put = invoke(ini, 0x68030000, DISPATCH_PROPERTYPUT, {arg(missing)}, {DISPID_PROPERTYPUT});
     EXPECT_EQ(put.status, DISP_E_EXCEPTION);
-    EXPECT_EQ(put.excep.scode, error_status(err::path_not_found));
-    EXPECT_EQ(Bstr::copy_of(put.excep.bstrDescription).view(), u"Path not found");
-    EXPECT_EQ(Bstr::copy_of(put.excep.bstrSource).view(), u"Vornhall.iniHandler");
+    EXPECT_EQ(put.excep->scode, error_status(err::path_not_found));
+    EXPECT_EQ(Bstr::copy_of(put.excep->bstrDescription).view(), u"Path not found");
+    EXPECT_EQ(Bstr::copy_of(put.excep->bstrSource).view(), u"Vornhall.iniHandler");
 }
 
 TEST_F(LateBinding, TableSlotsMatchTheInterfaceFunctions)

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 #include "vornhall_version.h"
 
@@ -67,8 +68,7 @@ class Client : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
-        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        vh::test::use_private_folder(dir.path());
         ASSERT_EQ(run("register").code, 0);
     }
     std::string file(const std::string& name) { return "'" + dir.file(name) + "'"; }
@@ -181,9 +181,9 @@ TEST_F(Client, ClassesAreCreatedThroughTheRegistration)
 {
     EXPECT_EQ(run("unregister").code, 0);
     // No registration, and no module to register on first use.
-    setenv("VORNHALL_MODULE", "/no/such/module.so", 1);
+    vh::test::set_environment("VORNHALL_MODULE", "/no/such/module.so");
     Outcome unregistered = run("ini sections " + file("a.ini"));
-    unsetenv("VORNHALL_MODULE");
+    vh::test::unset_environment("VORNHALL_MODULE");
     EXPECT_EQ(unregistered.code, 3);
     EXPECT_NE(unregistered.out.find("not registered"), std::string::npos) << unregistered.out;
     EXPECT_NE(unregistered.out.find("/no/such/module.so"), std::string::npos) << unregistered.out;
@@ -274,7 +274,7 @@ TEST_F(Client, NamesAreShownEscapedOnATerminalAndInJson)
 
 TEST_F(Client, FirstUseOfAStoreRegistersTheModuleOnce)
 {
-    setenv("VORNHALL_REGISTRY", (dir.path() / "fresh.db").c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "fresh.db").c_str());
     const std::string f = file("first.ini");
     Outcome first = run("ini set " + f + " S K v");
     EXPECT_EQ(first.code, 0) << first.out;
@@ -331,7 +331,7 @@ TEST_F(Client, AFileThatIsNotAStoreIsNamedAsSuch)
 {
     const std::string other = dir.file("notes.txt");
     vh::test::write_file(other, "not a database\n");
-    setenv("VORNHALL_REGISTRY", other.c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", other.c_str());
     const Outcome read = run("reg read HKCU Software x");
     EXPECT_EQ(read.code, 3);
     EXPECT_NE(read.out.find("not a Vornhall registry store (status 1009)"), std::string::npos) << read.out;

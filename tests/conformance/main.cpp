@@ -2,15 +2,14 @@
 // functions the component calls, checked row by row against what the
 // platform documents. Prints one line per failed row and ends with
 // "conformance: N passed, M failed"; exits non-zero on any failure.
-#include <filesystem>
-#include <system_error>
-
 #include "tests/conformance/runner.h"
+#include "tests/support/temp_dir.h"
 
 int main()
 {
     using namespace vh::conformance;
-    const std::filesystem::path directory = make_private_directory();
+    const vh::test::TempDir scratch;
+    const std::filesystem::path& directory = scratch.path();
     use_private_registry(directory);
 
     Runner runner(running_on_wine());
@@ -18,8 +17,5 @@ int main()
     run_registry_rows(runner);
     run_file_rows(runner, directory);
     run_code_page_rows(runner);
-
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
     return runner.finish();
 }

@@ -1,8 +1,6 @@
 #include "tests/conformance/runner.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace vh::conformance {
 
@@ -146,18 +144,6 @@ std::string Buffer::after(std::string_view written) const
         expected.resize(m_bytes.size(), sentinel);
     }
     return expected;
-}
-
-std::string read_file(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::filesystem::path& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace vh::conformance

@@ -22,14 +22,14 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace vh::conformance {
 
 // ---- What differs between the two builds (target_*.cpp) ---------------------------
 
 // True when the suite runs on Wine rather than on the stand-ins or Windows.
 bool running_on_wine();
-// A fresh directory of the suite's own, for the files it writes.
-std::filesystem::path make_private_directory();
 // Points the registry functions at a store of the suite's own inside that
 // directory, where the platform allows choosing one (the stand-in); on
 // Windows the suite works below a key of its own instead.
@@ -120,8 +120,8 @@ private:
 };
 
 // Whole contents of a file ("" when missing), and a file with exactly these bytes.
-std::string read_file(const std::filesystem::path& path);
-void write_file(const std::filesystem::path& path, std::string_view bytes);
+using vh::test::read_file;
+using vh::test::write_file;
 
 // The groups of rows.
 void run_profile_rows(Runner& runner, const std::filesystem::path& directory);

@@ -15,19 +15,6 @@ bool running_on_wine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::filesystem::path make_private_directory()
-{
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (unsigned attempt = 0;; ++attempt) {
-        const std::filesystem::path directory =
-            base /
-            ("vornhall-conformance-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
-        if (std::filesystem::create_directory(directory)) {
-            return directory;
-        }
-    }
-}
-
 void use_private_registry(const std::filesystem::path& /*directory*/)
 {
 }

@@ -19,6 +19,7 @@
 
 #include "platform/win32.h"
 #include "tests/differential/transcript.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/utf16_file.h"
 
 namespace vh::differential {
@@ -147,27 +148,8 @@ const char* pointer(const Text& text)
     return text ? text->c_str() : nullptr;
 }
 
-std::string read_file(const std::string& path)
-{
-    std::string bytes;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        char chunk[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-            bytes.append(chunk, got);
-        }
-        std::fclose(file);
-    }
-    return bytes;
-}
-
-void write_file(const std::string& path, const std::string& bytes)
-{
-    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
-}
+using vh::test::read_file;
+using vh::test::write_file;
 
 class ProfileRun {
 public:

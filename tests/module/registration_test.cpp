@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "automation/interfaces.h"
+#include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
 
@@ -18,7 +19,7 @@ class Registration : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
         module = dlopen(VH_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(module, nullptr) << dlerror();
         register_server = reinterpret_cast<EntryPoint>(dlsym(module, "DllRegisterServer"));

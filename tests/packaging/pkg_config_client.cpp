@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/win32.h"
 #include "automation/interfaces.h"
+#include "platform/win32.h"
 
 namespace {
 

@@ -15,9 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32.h"
 #include "automation/interfaces.h"
 #include "automation/values.h"
+#include "platform/win32.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -86,7 +87,7 @@ class Ole32 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(setenv("VORNHALL_REGISTRY", m_dir.file("registry.db").c_str(), 1), 0);
+        vh::test::set_environment("VORNHALL_REGISTRY", m_dir.file("registry.db").c_str());
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         register_class("Vornhall.iniHandler", vh::CLSID_iniHandler, VH_MODULE_PATH);
         register_class("Vornhall.RegistryHandler", vh::CLSID_RegistryHandler, VH_MODULE_PATH);
@@ -132,7 +133,7 @@ TEST_F(Ole32, CreatesEachClassByProgIdAndByClassIdentifier)
 TEST_F(Ole32, TakesTheModulePathQuotedOrWithEnvironmentReferences)
 {
     const std::filesystem::path module(VH_MODULE_PATH);
-    ASSERT_EQ(setenv("VH_OLE32_TEST_MODULE_DIR", module.parent_path().c_str(), 1), 0);
+    vh::test::set_environment("VH_OLE32_TEST_MODULE_DIR", module.parent_path().c_str());
     set_default(server_key(vh::CLSID_iniHandler), "\"" + module.string() + "\"");
     set_default(server_key(vh::CLSID_RegistryHandler),
                 "%VH_OLE32_TEST_MODULE_DIR%/" + module.filename().string(), REG_EXPAND_SZ);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/utf16_file.h"
 
@@ -365,22 +366,7 @@ TEST(ProfileWrite, MissingFilesAndDirectories)
     check_reads("", {{"s", "k", "def", big, 3, "def\0"sv, ERROR_ACCESS_DENIED}});
 }
 
-// Sets an environment variable for the scope and restores it after.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using ScopedEnv = vh::test::ScopedEnvironment;
 
 TEST(ProfilePaths, BareNamesAreInTheCurrentDirectoryAndNullIsWinIni)
 {

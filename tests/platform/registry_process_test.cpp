@@ -4,14 +4,14 @@
 // a child must not inherit the parent's open store) that run only
 // ChildProcess.Task, with the task named in the environment, against the
 // parent's store file; then the parent checks what they left.
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tests/support/environment.h"
+#include "tests/support/store_check.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -36,9 +36,9 @@ constexpr int keys_per_writer = 40;
 pid_t start_child(const std::string& task, const std::string& store = {})
 {
     const std::string parents_store = std::getenv("VORNHALL_REGISTRY");
-    setenv(task_variable, task.c_str(), 1);
+    vh::test::set_environment(task_variable, task.c_str());
     if (!store.empty()) {
-        setenv("VORNHALL_REGISTRY", store.c_str(), 1);
+        vh::test::set_environment("VORNHALL_REGISTRY", store.c_str());
     }
     char program[] = "/proc/self/exe";
     char filter[] = "--gtest_filter=ChildProcess.Task";
@@ -46,8 +46,8 @@ pid_t start_child(const std::string& task, const std::string& store = {})
     char* argv[] = {program, filter, brief, nullptr};
     pid_t pid = -1;
     const int started = posix_spawn(&pid, program, nullptr, nullptr, argv, environ);
-    unsetenv(task_variable);
-    setenv("VORNHALL_REGISTRY", parents_store.c_str(), 1);
+    vh::test::unset_environment(task_variable);
+    vh::test::set_environment("VORNHALL_REGISTRY", parents_store.c_str());
     return started == 0 ? pid : -1;
 }
 
@@ -91,20 +91,7 @@ DWORD count_values(HKEY key)
     return count;
 }
 
-std::string integrity(const std::string& file)
-{
-    sqlite3* db = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    std::string answer;
-    if (sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-        answer = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return answer;
-}
+using vh::test::store_integrity;
 
 // What a child does: "writer:N" creates its own keys and values and adds to
 // one value list that all writers share; "add:NAME" creates one key.
@@ -177,7 +164,7 @@ TEST(ChildProcess, Task)
 
 class RegistryProcessTest : public testing::Test {
 protected:
-    void SetUp() override { setenv("VORNHALL_REGISTRY", m_file.c_str(), 1); }
+    void SetUp() override { vh::test::set_environment("VORNHALL_REGISTRY", m_file.c_str()); }
 
     static DWORD number(HKEY key)
     {
@@ -221,7 +208,7 @@ TEST_F(RegistryProcessTest, FourWritersAtOnceLoseNothing)
               ERROR_SUCCESS);
     EXPECT_EQ(count_values(shared), static_cast<DWORD>(4 * keys_per_writer));
     RegCloseKey(shared);
-    EXPECT_EQ(integrity(m_file), "ok");
+    EXPECT_EQ(store_integrity(m_file), "ok");
 }
 
 TEST_F(RegistryProcessTest, AListingSeesAnotherProcessBetweenSteps)

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/win32.h"
+#include "tests/support/environment.h"
 
 namespace {
 
@@ -641,15 +642,15 @@ TEST(CodePage, AnsiCodePageFollowsTheEnvironment)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting != nullptr ? c.setting : "(unset)");
         if (c.setting != nullptr) {
-            setenv("VORNHALL_CODEPAGE", c.setting, 1);
+            vh::test::set_environment("VORNHALL_CODEPAGE", c.setting);
         } else {
-            unsetenv("VORNHALL_CODEPAGE");
+            vh::test::unset_environment("VORNHALL_CODEPAGE");
         }
         const std::string euro = c.expected == CP_1252 ? "\x80" : "\xE2\x82\xAC";
         EXPECT_EXIT(std::exit(GetACP() == c.expected && to_bytes(CP_ACP, u"\u20AC") == euro ? 0 : 1),
                     testing::ExitedWithCode(0), "");
     }
-    unsetenv("VORNHALL_CODEPAGE");
+    vh::test::unset_environment("VORNHALL_CODEPAGE");
 }
 
 TEST(LastError, IsPerThread)

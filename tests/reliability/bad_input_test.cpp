@@ -15,6 +15,7 @@
 
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
+#include "tests/support/environment.h"
 #include "tests/support/late_bound.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
@@ -93,8 +94,7 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
-        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        vh::test::use_private_folder(dir.path());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         test::write_file(dir.file("a.ini"), "; settings\r\n[s]\r\nk=v\r\n\r\n[t]\r\nx=1\r\n");
@@ -141,7 +141,7 @@ protected:
             }
             const test::Call call = test::invoke(object, test::id_of(object, row.member),
                                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, raw);
-            const HRESULT status = call.status == DISP_E_EXCEPTION ? call.excep.scode : call.status;
+            const HRESULT status = call.status == DISP_E_EXCEPTION ? call.excep->scode : call.status;
             EXPECT_EQ(status, row.status) << std::hex << status;
             if (!row.changes) {
                 EXPECT_EQ(snapshot(), before);
@@ -282,7 +282,7 @@ TEST_F(BadInput, BindingAFileName)
         VARIANT value = name.get();
         const test::Call put =
             test::invoke(ini.get(), 0x68030000, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT});
-        EXPECT_EQ(put.status == DISP_E_EXCEPTION ? put.excep.scode : put.status, expected);
+        EXPECT_EQ(put.status == DISP_E_EXCEPTION ? put.excep->scode : put.status, expected);
         EXPECT_EQ(snapshot(), before);
         Bstr bound;
         ASSERT_EQ(ini->get_FileName(bound.put()), S_OK);

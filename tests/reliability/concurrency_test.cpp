@@ -13,6 +13,7 @@
 
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {
@@ -63,8 +64,7 @@ int write_entries(const Bstr& file, const std::string& who)
 TEST(Concurrency, ProcessesAndApartmentThreadsLoseNothing)
 {
     test::TempDir dir;
-    setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
-    setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
+    vh::test::use_private_folder(dir.path());
     const Bstr file(from_utf8(dir.file("shared.ini")));
 
     std::vector<pid_t> children;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,8 @@
 #include <string>
 
 #include "registry/registry_handler.h"
+#include "tests/support/environment.h"
+#include "tests/support/store_check.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {
@@ -38,27 +39,13 @@ constexpr int kills = 100;
     }
 }
 
-std::string integrity(const std::string& path)
-{
-    sqlite3* db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* check = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK &&
-            sqlite3_step(check) == SQLITE_ROW) {
-            result = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-        }
-        sqlite3_finalize(check);
-    }
-    sqlite3_close(db);
-    return result;
-}
+using vh::test::store_integrity;
 
 TEST(CrashSafety, KilledWritersLoseNothingAcknowledged)
 {
     test::TempDir dir;
     const std::string store = (dir.path() / "registry.db").string();
-    setenv("VORNHALL_REGISTRY", store.c_str(), 1);
+    vh::test::set_environment("VORNHALL_REGISTRY", store.c_str());
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> delay_us(0, 20000);
     std::set<std::string> acknowledged;
@@ -97,7 +84,7 @@ TEST(CrashSafety, KilledWritersLoseNothingAcknowledged)
         }
     }
 
-    EXPECT_EQ(integrity(store), "ok");
+    EXPECT_EQ(store_integrity(store), "ok");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_READ, &key), 0L);
     std::size_t found = 0;

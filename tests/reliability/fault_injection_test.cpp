@@ -27,9 +27,10 @@
 
 #include <sqlite3.h>
 
+#include "automation/errors.h"
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
-#include "automation/errors.h"
+#include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
 
@@ -191,8 +192,7 @@ class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("VORNHALL_WINDIR", dir.path().c_str(), 1);
-        setenv("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str(), 1);
+        vh::test::use_private_folder(dir.path());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         handles = VhRegOpenHandleCount();

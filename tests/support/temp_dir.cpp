@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace vh::test {
 
@@ -16,18 +17,24 @@ std::string TempDir::file(const std::string& name) const
     return (m_path / name).string();
 }
 
-std::string read_file(const std::filesystem::path& path)
+std::string read_file(const std::filesystem::path& path, bool* missing)
 {
     std::ifstream in(path, std::ios::binary);
+    if (missing != nullptr) {
+        *missing = !in;
+    }
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
 }
 
-void write_file(const std::filesystem::path& path, const std::string& bytes)
+void write_file(const std::filesystem::path& path, std::string_view bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 }  // namespace vh::test

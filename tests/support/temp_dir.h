@@ -1,8 +1,11 @@
-// Test scaffolding: a private temporary directory per test, removed after.
+// Test scaffolding: a private temporary directory per test, removed after,
+// and whole files read and written (shared by the tests, the conformance
+// suite and the fuzzers).
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace vh::test {
 
@@ -23,9 +26,11 @@ private:
     std::filesystem::path m_path;
 };
 
-// Whole contents of a file as bytes ("" when missing).
-std::string read_file(const std::filesystem::path& path);
-// Replaces a file's contents with the given bytes.
-void write_file(const std::filesystem::path& path, const std::string& bytes);
+// Whole contents of a file as bytes ("" when missing); `missing`, when
+// given, tells whether the file could not be opened.
+std::string read_file(const std::filesystem::path& path, bool* missing = nullptr);
+// Replaces a file's contents with exactly the given bytes; throws
+// std::runtime_error when they cannot be written.
+void write_file(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace vh::test
