@@ -10,6 +10,7 @@
 #include <limits>
 #include <string_view>
 
+#include "platform/files.h"
 #include "platform/win32.h"
 
 namespace vh {
@@ -21,12 +22,12 @@ constexpr int overflow = 6;
 constexpr int out_of_memory = 7;
 constexpr int subscript = 9;
 constexpr int type_mismatch = 13;
-constexpr int bad_file_name = 52;
-constexpr int file_not_found = 53;
-constexpr int too_many_files = 67;
-constexpr int permission_denied = 70;
-constexpr int path_file_access = 75;
-constexpr int path_not_found = 76;
+constexpr int bad_file_name = platform::file_error::bad_file_name;
+constexpr int file_not_found = platform::file_error::file_not_found;
+constexpr int too_many_files = platform::file_error::too_many_files;
+constexpr int permission_denied = platform::file_error::permission_denied;
+constexpr int path_file_access = platform::file_error::path_file_access;
+constexpr int path_not_found = platform::file_error::path_not_found;
 }  // namespace err
 
 constexpr HRESULT error_status(int number) noexcept

@@ -1,11 +1,19 @@
 // The two file-system operations of binding a profile file: a test that an
 // ordinary file exists, and the creation of an empty one. Paths are bytes
-// of the ANSI code page. Failures are run-time file error numbers:
-//   52 bad file name, 53 file not found, 67 too many files,
-//   70 permission denied, 75 path/file access error, 76 path not found.
+// of the ANSI code page. Failures are run-time file error numbers (below).
 #pragma once
 
 namespace vh::platform {
+
+// The run-time file error numbers, named once for the component.
+namespace file_error {
+constexpr int bad_file_name = 52;
+constexpr int file_not_found = 53;
+constexpr int too_many_files = 67;
+constexpr int permission_denied = 70;
+constexpr int path_file_access = 75;
+constexpr int path_not_found = 76;
+}  // namespace file_error
 
 struct FileProbe {
     bool found = false;  // an ordinary file stands at the path

@@ -5,7 +5,11 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include "platform/linux/descriptor.h"
+
 namespace vh::platform {
+
+using vh::Descriptor;
 
 namespace {
 
@@ -14,20 +18,20 @@ int error_number(int code)
     switch (code) {
         case ENOENT:
         case ENOTDIR:
-            return 76;
+            return file_error::path_not_found;
         case EACCES:
         case EPERM:
         case EROFS:
-            return 70;
+            return file_error::permission_denied;
         case EMFILE:
         case ENFILE:
-            return 67;
+            return file_error::too_many_files;
         case ENAMETOOLONG:
         case EINVAL:
         case EILSEQ:
-            return 52;
+            return file_error::bad_file_name;
         default:
-            return 75;
+            return file_error::path_file_access;
     }
 }
 
@@ -36,7 +40,7 @@ int error_number(int code)
 FileProbe find_file(const char* path)
 {
     if (path == nullptr || *path == '\0') {
-        return {false, 52};
+        return {false, file_error::bad_file_name};
     }
     struct stat info {};
     if (stat(path, &info) != 0) {
@@ -44,7 +48,7 @@ FileProbe find_file(const char* path)
         return errno == ENOENT || errno == ENOTDIR ? FileProbe{} : FileProbe{false, error_number(errno)};
     }
     if (!S_ISREG(info.st_mode)) {
-        return {false, 75};
+        return {false, file_error::path_file_access};
     }
     return {true, 0};
 }
@@ -52,16 +56,15 @@ FileProbe find_file(const char* path)
 int create_empty_file(const char* path)
 {
     if (path == nullptr || *path == '\0') {
-        return 52;
+        return file_error::bad_file_name;
     }
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        close(fd);
+    const Descriptor file(open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file) {
         return 0;
     }
     if (errno == EEXIST) {
         const FileProbe probe = find_file(path);
-        return probe.found ? 0 : (probe.error != 0 ? probe.error : 75);
+        return probe.found ? 0 : (probe.error != 0 ? probe.error : file_error::path_file_access);
     }
     return error_number(errno);
 }

@@ -40,26 +40,26 @@ int error_number(DWORD code)
 {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:
-            return 53;
+            return file_error::file_not_found;
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_DRIVE:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
-            return 76;
+            return file_error::path_not_found;
         case ERROR_TOO_MANY_OPEN_FILES:
-            return 67;
+            return file_error::too_many_files;
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            return 70;
+            return file_error::permission_denied;
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
         case ERROR_INVALID_PARAMETER:
-            return 52;
+            return file_error::bad_file_name;
         default:
-            return 75;
+            return file_error::path_file_access;
     }
 }
 
@@ -68,7 +68,7 @@ int error_number(DWORD code)
 FileProbe find_file(const char* path)
 {
     if (path == nullptr || *path == '\0') {
-        return {false, 52};
+        return {false, file_error::bad_file_name};
     }
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -79,7 +79,7 @@ FileProbe find_file(const char* path)
                    : FileProbe{false, error_number(code)};
     }
     if ((attributes & not_ordinary) != 0) {
-        return {false, 75};
+        return {false, file_error::path_file_access};
     }
     return {true, 0};
 }
@@ -87,7 +87,7 @@ FileProbe find_file(const char* path)
 int create_empty_file(const char* path)
 {
     if (path == nullptr || *path == '\0') {
-        return 52;
+        return file_error::bad_file_name;
     }
     // CREATE_NEW fails rather than replace or truncate what is there.
     const FileHandle file(CreateFileA(path, GENERIC_WRITE,
@@ -99,7 +99,7 @@ int create_empty_file(const char* path)
     const DWORD code = GetLastError();
     if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
         const FileProbe probe = find_file(path);
-        return probe.found ? 0 : (probe.error != 0 ? probe.error : 75);
+        return probe.found ? 0 : (probe.error != 0 ? probe.error : file_error::path_file_access);
     }
     return error_number(code);
 }

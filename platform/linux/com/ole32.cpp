@@ -7,9 +7,9 @@
 // HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32 (a REG_EXPAND_SZ has its
 // %NAME% references expanded, and surrounding quotes are dropped, as ole32
 // does). The module is loaded once per process with dlopen and kept in a
-// process-wide table; its DllGetClassObject hands out the class object, and
-// CoCreateInstance asks that for the object, passing the outer object on so
-// that the class itself decides about aggregation.
+// process-wide table (module_table.h); its DllGetClassObject hands out the
+// class object, and CoCreateInstance asks that for the object, passing the
+// outer object on so that the class itself decides about aggregation.
 //
 // Apartments are a count per thread (CoInitializeEx and CoUninitialize) and
 // an identity: each single-threaded apartment has its own, the process's
@@ -28,9 +28,6 @@
 // The module path is bytes of the ANSI code page, handed to dlopen as they
 // are, as the profile service hands file names to the file system. It must
 // be absolute: a relative path is refused as a missing module.
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +39,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/key_handle.h"
+#include "platform/linux/com/module_table.h"
 #include "platform/win32.h"
 
 namespace {
@@ -162,29 +161,11 @@ std::u16string from_ansi(const std::string& bytes)
 
 // ---- Registration entries ---------------------------------------------------------
 
-// A registry key opened for reading; the one owner of its handle here.
-class Key {
-public:
-    Key() = default;
-    ~Key()
-    {
-        if (m_key != nullptr) {
-            RegCloseKey(m_key);
-        }
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-
-    // Opens path below HKEY_CLASSES_ROOT.
-    LSTATUS open(const std::string& path)
-    {
-        return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &m_key);
-    }
-    HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
+// Opens path below HKEY_CLASSES_ROOT for reading.
+LSTATUS open_for_reading(const std::string& path, vh::KeyHandle& key)
+{
+    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.slot());
+}
 
 // The status for a registry lookup that failed: a key or value that is not
 // there (or a name no key can have) is `missing`; a store that cannot be
@@ -268,8 +249,8 @@ HRESULT clsid_from_prog_id(std::u16string_view prog_id, CLSID& clsid)
     if (!to_ansi(prog_id, name)) {
         return CO_E_CLASSSTRING;
     }
-    Key key;
-    LSTATUS status = key.open(name + "\\CLSID");
+    vh::KeyHandle key;
+    LSTATUS status = open_for_reading(name + "\\CLSID", key);
     if (status != ERROR_SUCCESS) {
         return lookup_failure(status, CO_E_CLASSSTRING);
     }
@@ -285,8 +266,8 @@ HRESULT clsid_from_prog_id(std::u16string_view prog_id, CLSID& clsid)
 // The registered path of the class's in-process server.
 HRESULT server_path(REFCLSID clsid, std::string& path)
 {
-    Key key;
-    LSTATUS status = key.open(clsid_key(clsid) + "\\InprocServer32");
+    vh::KeyHandle key;
+    LSTATUS status = open_for_reading(clsid_key(clsid) + "\\InprocServer32", key);
     if (status != ERROR_SUCCESS) {
         return lookup_failure(status, REGDB_E_CLASSNOTREG);
     }
@@ -309,7 +290,8 @@ HRESULT server_path(REFCLSID clsid, std::string& path)
 
 // ---- Apartments -------------------------------------------------------------------
 
-using ApartmentId = std::uint64_t;
+using vh::com::ApartmentId;
+using vh::com::ModuleEntry;
 constexpr ApartmentId no_apartment = 0;
 
 struct ThreadApartment {
@@ -360,173 +342,6 @@ ApartmentId current_apartment()
     return g_mta;
 }
 
-// ---- Loaded modules -----------------------------------------------------------------
-
-using GetClassObjectEntry = HRESULT (*)(REFCLSID, REFIID, void**);
-using CanUnloadNowEntry = HRESULT (*)();
-
-// A module loaded with dlopen: the one owner of its handle, and the only
-// place that calls dlclose.
-class LoadedModule {
-public:
-    // Loads the module at path; on failure returns null with the status of
-    // ole32 for it in `status`.
-    static std::unique_ptr<LoadedModule> load(const std::string& path, HRESULT& status)
-    {
-        // Only an absolute path names one file: a relative one would be
-        // looked up in whatever folder the process is in, or on the library
-        // search path, and load whatever module stands there.
-        if (path.empty() || path.front() != '/') {
-            status = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-            return nullptr;
-        }
-        auto module = std::unique_ptr<LoadedModule>(new LoadedModule());
-        module->m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (module->m_handle == nullptr) {
-            struct stat info {};
-            const bool no_file = ::stat(path.c_str(), &info) != 0;
-            status = HRESULT_FROM_WIN32(no_file ? ERROR_MOD_NOT_FOUND : ERROR_BAD_EXE_FORMAT);
-            return nullptr;
-        }
-        module->m_get_class_object =
-            reinterpret_cast<GetClassObjectEntry>(dlsym(module->m_handle, "DllGetClassObject"));
-        module->m_can_unload_now =
-            reinterpret_cast<CanUnloadNowEntry>(dlsym(module->m_handle, "DllCanUnloadNow"));
-        if (module->m_get_class_object == nullptr) {
-            status = CO_E_ERRORINDLL;
-            return nullptr;
-        }
-        status = S_OK;
-        return module;
-    }
-
-    ~LoadedModule()
-    {
-        if (m_handle != nullptr) {
-            dlclose(m_handle);
-        }
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    // dlopen gives one handle per file, whatever the spelling of its path.
-    const void* handle() const { return m_handle; }
-    HRESULT get_class_object(REFCLSID clsid, REFIID riid, void** object) const
-    {
-        return m_get_class_object(clsid, riid, object);
-    }
-    // A module without DllCanUnloadNow stays loaded, as with ole32.
-    bool can_unload_now() const { return m_can_unload_now != nullptr && m_can_unload_now() == S_OK; }
-
-private:
-    LoadedModule() = default;
-
-    void* m_handle = nullptr;
-    GetClassObjectEntry m_get_class_object = nullptr;
-    CanUnloadNowEntry m_can_unload_now = nullptr;
-};
-
-struct ModuleEntry {
-    std::string path;
-    std::unique_ptr<LoadedModule> module;
-    std::vector<ApartmentId> users;  // the apartments that use it
-
-    bool used_by(ApartmentId apartment) const
-    {
-        return std::find(users.begin(), users.end(), apartment) != users.end();
-    }
-    void stop_use(ApartmentId apartment)
-    {
-        users.erase(std::remove(users.begin(), users.end(), apartment), users.end());
-    }
-};
-
-// The process's loaded modules. A copy of an entry's pointer is taken only
-// with the table locked, so an entry whose only holder is the table is used
-// by no creation in progress.
-class ModuleTable {
-public:
-    // The module at path, loaded if need be, marked as used by apartment.
-    // Null on failure, with the status in `status`.
-    std::shared_ptr<ModuleEntry> acquire(const std::string& path, ApartmentId apartment, HRESULT& status)
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_lock);
-            if (auto found = find([&](const ModuleEntry& entry) { return entry.path == path; })) {
-                return use(found, apartment);
-            }
-        }
-        // Loaded unlocked: the module's constructors may create objects.
-        auto fresh = std::make_shared<ModuleEntry>();
-        fresh->path = path;
-        fresh->module = LoadedModule::load(path, status);
-        if (!fresh->module) {
-            return nullptr;
-        }
-        const std::lock_guard<std::mutex> lock(m_lock);
-        // Another thread may have loaded the same file meanwhile, under this
-        // path or another; the extra reference of `fresh` goes with it.
-        const void* handle = fresh->module->handle();
-        if (auto found = find([&](const ModuleEntry& entry) { return entry.module->handle() == handle; })) {
-            return use(found, apartment);
-        }
-        m_entries.push_back(fresh);
-        return use(fresh, apartment);
-    }
-
-    // For apartment: lets go of each module whose DllCanUnloadNow reports
-    // S_OK, and unloads it when no other apartment uses it. At the end of
-    // the apartment it lets go of the other modules too; they stay loaded.
-    void sweep(ApartmentId apartment, bool apartment_ends)
-    {
-        std::vector<std::shared_ptr<ModuleEntry>> unloading;  // released after the lock, which calls dlclose
-        const std::lock_guard<std::mutex> lock(m_lock);
-        unloading.reserve(m_entries.size());
-        for (auto it = m_entries.begin(); it != m_entries.end();) {
-            ModuleEntry& entry = **it;
-            if (it->use_count() == 1 && entry.module->can_unload_now()) {
-                entry.stop_use(apartment);
-                if (entry.users.empty()) {
-                    unloading.push_back(std::move(*it));
-                    it = m_entries.erase(it);
-                    continue;
-                }
-            } else if (apartment_ends) {
-                entry.stop_use(apartment);
-            }
-            ++it;
-        }
-    }
-
-private:
-    template <class Match>
-    std::shared_ptr<ModuleEntry> find(Match match) const
-    {
-        const auto it = std::find_if(m_entries.begin(), m_entries.end(),
-                                     [&](const auto& entry) { return match(*entry); });
-        return it == m_entries.end() ? nullptr : *it;
-    }
-
-    static std::shared_ptr<ModuleEntry> use(const std::shared_ptr<ModuleEntry>& entry, ApartmentId apartment)
-    {
-        if (!entry->used_by(apartment)) {
-            entry->users.push_back(apartment);
-        }
-        return entry;
-    }
-
-    std::mutex m_lock;
-    std::vector<std::shared_ptr<ModuleEntry>> m_entries;
-};
-
-// Never destroyed: modules stay loaded until the process ends, and no
-// static destructor unloads a module whose objects may still be in use.
-ModuleTable& modules()
-{
-    static ModuleTable* const table = new ModuleTable();
-    return *table;
-}
-
 struct ReleaseInterface {
     void operator()(IUnknown* object) const { object->Release(); }
 };
@@ -548,7 +363,7 @@ HRESULT get_class_object(REFCLSID clsid, DWORD context, REFIID riid, void** obje
     if (FAILED(status)) {
         return status;
     }
-    module = modules().acquire(path, apartment, status);
+    module = vh::com::modules().acquire(path, apartment, status);
     if (!module) {
         return status;
     }
@@ -593,7 +408,7 @@ void CoUninitialize()
     apartment.id = no_apartment;
     try {
         if (!apartment.multithreaded || leave_multithreaded_apartment()) {
-            modules().sweep(id, true);
+            vh::com::modules().sweep(id, true);
         }
     } catch (...) {
         // Out of memory: the modules stay loaded, which is harmless.
@@ -648,7 +463,7 @@ void CoFreeUnusedLibraries()
     try {
         const ApartmentId apartment = current_apartment();
         if (apartment != no_apartment) {
-            modules().sweep(apartment, false);
+            vh::com::modules().sweep(apartment, false);
         }
     } catch (...) {
         // Out of memory: nothing is unloaded this time.
@@ -680,8 +495,8 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID)
     }
     *lplpszProgID = nullptr;
     return guarded([&]() -> HRESULT {
-        Key key;
-        LSTATUS status = key.open(clsid_key(clsid) + "\\ProgID");
+        vh::KeyHandle key;
+        LSTATUS status = open_for_reading(clsid_key(clsid) + "\\ProgID", key);
         if (status != ERROR_SUCCESS) {
             return lookup_failure(status, REGDB_E_CLASSNOTREG);
         }

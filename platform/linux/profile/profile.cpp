@@ -58,16 +58,16 @@
 
 namespace {
 
+using vh::Descriptor;
+using vh::Win32Failure;
 using vh::profile::ProfileCache;
 using vh::profile::ProfileText;
 using vh::profile::SharedText;
-using vh::profile::UniqueFd;
-using vh::profile::Win32Error;
 namespace io = vh::profile::io;
 
 [[noreturn]] void throw_errno(DWORD fallback)
 {
-    throw Win32Error(vh::profile::win32_error_from_errno(errno, fallback));
+    throw Win32Failure(vh::profile::win32_error_from_errno(errno, fallback));
 }
 
 // Turns a failed file operation of a write into its Win32 error.
@@ -94,7 +94,7 @@ std::string windows_directory()
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         return std::string(home) + "/.local/share/vornhall/windows";
     }
-    throw Win32Error(ERROR_PATH_NOT_FOUND);
+    throw Win32Failure(ERROR_PATH_NOT_FOUND);
 }
 
 // The path of the file that a file-name argument names. A null name is
@@ -153,8 +153,8 @@ Snapshot read_profile(LPCSTR file_name)
     std::string path;
     try {
         path = profile_path(file_name);
-    } catch (const Win32Error& error) {
-        snapshot.error = error.code();
+    } catch (const Win32Failure& error) {
+        snapshot.error = error.status();
         return snapshot;
     }
     ProfileCache& cache = vh::profile::profile_cache();
@@ -168,7 +168,7 @@ Snapshot read_profile(LPCSTR file_name)
         }
     }
     const timespec read_start = vh::profile::file_clock_now();
-    UniqueFd file = io::open(path, O_RDONLY | O_NONBLOCK);
+    Descriptor file = io::open(path, O_RDONLY | O_NONBLOCK);
     if (!file) {
         const int error = errno;
         cache.forget(path);
@@ -282,7 +282,7 @@ public:
     {
         std::string text = in(ansi);
         if (m_unicode && out(text) != ansi) {
-            throw Win32Error(ERROR_INVALID_PARAMETER);
+            throw Win32Failure(ERROR_INVALID_PARAMETER);
         }
         return text;
     }
@@ -367,7 +367,7 @@ bool cannot_replace(int error) noexcept
 // new file's data, the data is flushed first. Returns false, with nothing
 // changed, when the file cannot be replaced that way (see cannot_replace, and
 // a new file that cannot have the old one's group, permissions or extended
-// attributes). Throws Win32Error on other failures, the file untouched.
+// attributes). Throws Win32Failure on other failures, the file untouched.
 bool replace_file(const std::string& path, int file, std::string_view bytes, const struct stat& original)
 {
     const std::string temporary = temporary_path(path);
@@ -375,7 +375,7 @@ bool replace_file(const std::string& path, int file, std::string_view bytes, con
     // the guard (the guard's own copy of the name) can leave it behind.
     RemoveOnFailure remove_temporary(temporary, false);
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
-    UniqueFd out = io::open(temporary, flags, 0600);
+    Descriptor out = io::open(temporary, flags, 0600);
     if (!out && errno == EEXIST && io::remove(temporary)) {
         out = io::open(temporary, flags, 0600);  // one left by a writer that died
     }
@@ -465,13 +465,13 @@ void write_version(const std::string& path, bool link, int file, const struct st
 // by the kernel (with its protections), and everything after works from
 // that descriptor. A missing file is created when may_create is set (and
 // removed again if the write fails); otherwise it stays missing and the
-// call succeeds, as removing from it changes nothing. Throws Win32Error.
+// call succeeds, as removing from it changes nothing. Throws Win32Failure.
 template <typename Edit>
 void update_profile(const std::string& path, bool may_create, const Edit& edit)
 {
     ProfileCache& cache = vh::profile::profile_cache();
     for (int creation_races = 0;;) {
-        UniqueFd file = io::open(path, O_RDWR | O_NONBLOCK);
+        Descriptor file = io::open(path, O_RDWR | O_NONBLOCK);
         bool created = false;
         if (!file && errno == ENOENT) {
             if (!may_create) {
@@ -479,7 +479,7 @@ void update_profile(const std::string& path, bool may_create, const Edit& edit)
                 if (error == ERROR_FILE_NOT_FOUND) {
                     return;
                 }
-                throw Win32Error(error);
+                throw Win32Failure(error);
             }
             file = io::open(path, O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
             created = static_cast<bool>(file);
@@ -491,7 +491,7 @@ void update_profile(const std::string& path, bool may_create, const Edit& edit)
                 continue;  // another writer created it first
             }
             if (!file && errno == ENOENT) {
-                throw Win32Error(ERROR_PATH_NOT_FOUND);
+                throw Win32Failure(ERROR_PATH_NOT_FOUND);
             }
         }
         if (!file) {
@@ -502,7 +502,7 @@ void update_profile(const std::string& path, bool may_create, const Edit& edit)
         struct stat current {};
         check(io::fstat(file.get(), locked));
         if (!S_ISREG(locked.st_mode)) {
-            throw Win32Error(ERROR_ACCESS_DENIED);
+            throw Win32Failure(ERROR_ACCESS_DENIED);
         }
         // A writer may have put a new version in place while this one waited
         // for the lock of the old.
@@ -585,7 +585,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
 {
     try {
         if (section == nullptr) {
-            throw Win32Error(ERROR_FILE_NOT_FOUND);
+            throw Win32Failure(ERROR_FILE_NOT_FOUND);
         }
         // Windows always has its Windows directory; the stand-in makes its
         // own on the first write there.
@@ -605,7 +605,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
             // A name or value that would not read back as written is refused
             // rather than stored as something else.
             if (!vh::profile::is_writable_section(section) || !vh::profile::is_writable_entry(key, value)) {
-                throw Win32Error(ERROR_INVALID_PARAMETER);
+                throw Win32Failure(ERROR_INVALID_PARAMETER);
             }
             update_profile(profile_path(file_name), true, [&](const ProfileText& text) {
                 const Converter convert(text);
@@ -614,8 +614,8 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         }
         SetLastError(ERROR_SUCCESS);
         return TRUE;
-    } catch (const Win32Error& error) {
-        SetLastError(error.code());
+    } catch (const Win32Failure& error) {
+        SetLastError(error.status());
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } catch (...) {

@@ -14,20 +14,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <utility>
 #include <vector>
 
 namespace vh::profile {
-
-void UniqueFd::reset(int fd) noexcept
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-    m_fd = fd;
-}
 
 DWORD win32_error_from_errno(int error, DWORD fallback) noexcept
 {
@@ -192,18 +185,23 @@ bool copy_extended_attributes(int from, int to)
 // Read from the mount table. Throws std::bad_alloc.
 bool ext4_orders_renames(dev_t device)
 {
-    std::FILE* table = std::fopen("/proc/self/mountinfo", "re");
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> table(std::fopen("/proc/self/mountinfo", "re"),
+                                                                &std::fclose);
     if (table == nullptr) {
         return false;
     }
     const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
     bool found = false;
     bool ordered = false;
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    while (!found && ::getline(&line, &capacity, table) > 0) {
+    // getline() grows the line; it is freed on every way out, a throw too.
+    struct Line {
+        char* text = nullptr;
+        std::size_t capacity = 0;
+        ~Line() { std::free(text); }
+    } line;
+    while (!found && ::getline(&line.text, &line.capacity, table.get()) > 0) {
         // id parent major:minor root mount-point options [tags...] - type source super-options
-        std::istringstream fields(line);
+        std::istringstream fields(line.text);
         std::string id;
         std::string parent;
         std::string numbers;
@@ -227,24 +225,22 @@ bool ext4_orders_renames(dev_t device)
             }
         }
     }
-    std::free(line);
-    std::fclose(table);
     return ordered;
 }
 
 }  // namespace
 
-UniqueFd open(const std::string& path, int flags, mode_t mode) noexcept
+Descriptor open(const std::string& path, int flags, mode_t mode) noexcept
 {
     if ((flags & O_CREAT) != 0) {
         if (write_fails()) {
-            return UniqueFd();
+            return Descriptor();
         }
         if (vh::fault::tracing()) {
             vh::fault::trace("create", path);
         }
     }
-    return UniqueFd(retrying([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
+    return Descriptor(retrying([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
 }
 
 bool stat(const std::string& path, struct stat& info) noexcept

@@ -14,56 +14,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/descriptor.h"
+#include "platform/linux/win32_failure.h"
 #include "platform/win32.h"
 
 namespace vh::profile {
-
-// Owns one open file descriptor; the only place a descriptor is closed.
-class UniqueFd {
-public:
-    UniqueFd() noexcept = default;
-    explicit UniqueFd(int fd) noexcept : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const noexcept { return m_fd; }
-    explicit operator bool() const noexcept { return m_fd >= 0; }
-    int release() noexcept
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1) noexcept;
-
-private:
-    int m_fd = -1;
-};
-
-// A failure on its way to the exported function, as the Win32 error code
-// that the caller will see.
-class Win32Error {
-public:
-    explicit Win32Error(DWORD code) noexcept : m_code(code) {}
-    DWORD code() const noexcept { return m_code; }
-
-private:
-    DWORD m_code;
-};
 
 // The Win32 error code for an errno value; fallback for those without one.
 DWORD win32_error_from_errno(int error, DWORD fallback) noexcept;
 
 namespace io {
 
-UniqueFd open(const std::string& path, int flags, mode_t mode = 0) noexcept;
+Descriptor open(const std::string& path, int flags, mode_t mode = 0) noexcept;
 bool stat(const std::string& path, struct stat& info) noexcept;
 bool lstat(const std::string& path, struct stat& info) noexcept;
 bool fstat(int fd, struct stat& info) noexcept;

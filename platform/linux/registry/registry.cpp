@@ -52,41 +52,40 @@
 // switch stores; handles opened on the previous file then give
 // ERROR_INVALID_HANDLE until they are closed. A store that cannot be opened
 // gives ERROR_CANTOPEN, one from a newer release ERROR_BADDB, on every call.
-#include <pthread.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "platform/linux/registry/handle_table.h"
+#include "platform/linux/registry/registry_names.h"
 #include "platform/linux/registry/registry_store.h"
 #include "platform/win32.h"
 
 namespace {
 
+using vh::Win32Failure;
 using vh::registry::Bytes;
 using vh::registry::ByteView;
-using vh::registry::Failure;
+using vh::registry::HandleTable;
+using vh::registry::is_root;
 using vh::registry::KeyState;
+using vh::registry::Kind;
 using vh::registry::make_name;
 using vh::registry::Name;
+using vh::registry::Resolved;
+using vh::registry::split_path;
 using vh::registry::Store;
-using Kind = vh::registry::Store::Transaction::Kind;
+using vh::registry::SubkeyEntry;
+using vh::registry::to_ansi;
+using vh::registry::to_wide;
+using vh::registry::ValueEntry;
 
-constexpr std::uint32_t first_root = 0x80000000u;  // HKEY_CLASSES_ROOT
 constexpr std::uint32_t classes_root = 0x80000000u;
 constexpr std::size_t max_key_name = 255;
 constexpr std::size_t max_value_name = 16383;
@@ -96,23 +95,9 @@ constexpr std::int64_t max_depth = 512;
 constexpr DWORD reg_option_open_link = 0x8;
 constexpr LSTATUS error_internal = 1359;  // ERROR_INTERNAL_ERROR
 
-// Standard and generic access bits (winnt.h).
-constexpr REGSAM delete_right = 0x00010000;
-constexpr REGSAM write_dac = 0x00040000;
-constexpr REGSAM write_owner = 0x00080000;
-constexpr REGSAM maximum_allowed = 0x02000000;
-constexpr REGSAM generic_all = 0x10000000;
-constexpr REGSAM generic_execute = 0x20000000;
-constexpr REGSAM generic_write = 0x40000000;
-constexpr REGSAM generic_read = 0x80000000;
+// ---- Calls and handles -----------------------------------------------------------------
 
-constexpr REGSAM read_rights = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
-constexpr REGSAM write_rights =
-    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | delete_right | write_dac | write_owner;
-
-// ---- Calls, handles and text ---------------------------------------------------------
-
-// Runs the body of an exported function: a Failure becomes its status, and no
+// Runs the body of an exported function: a Win32Failure becomes its status, and no
 // exception leaves the function.
 template <class Body>
 LSTATUS guarded(Body&& body) noexcept
@@ -133,8 +118,8 @@ LSTATUS guarded(Body&& body) noexcept
                 }
             }
         }
-    } catch (const Failure& failure) {
-        return failure.status();
+    } catch (const Win32Failure& failure) {
+        return static_cast<LSTATUS>(failure.status());
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     } catch (const std::length_error&) {
@@ -151,403 +136,48 @@ std::uint32_t handle_value(HKEY key)
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key));
 }
 
-HKEY to_hkey(std::uint32_t value)
-{
-    return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(value));  // NOLINT(performance-no-int-to-ptr)
-}
+// One call's way into the registry: the process's handle table locked for
+// the whole call, and its store opened for `kind` (a write checks first that
+// the path still names the open file). begin() starts a transaction and
+// checks the handle's key in it; a transaction not committed is undone when
+// the next begins or the call ends.
+class Call {
+public:
+    explicit Call(Kind kind)
+        : m_table(vh::registry::handle_table()),
+          m_lock(m_table.lock()),
+          m_store(m_table.store(kind)),
+          m_kind(kind)
+    {
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
 
-bool is_root(std::uint32_t value)
-{
-    return value >= first_root && value - first_root < Store::root_count;
-}
+    HandleTable& table() { return m_table; }
+    Store& store() { return m_store; }
+
+    // A transaction of the call's kind, with the handle's key checked in it
+    // for the rights `needed` (HandleTable::resolve).
+    Resolved begin(HKEY handle, REGSAM needed) { return begin(m_kind, handle_value(handle), needed); }
+    Resolved begin(Kind kind, std::uint32_t handle, REGSAM needed)
+    {
+        m_transaction.reset();
+        m_transaction.emplace(m_store, kind);
+        return m_table.resolve(m_store, handle, needed);
+    }
+    void commit() { m_transaction->commit(); }
+
+private:
+    HandleTable& m_table;
+    const std::lock_guard<std::mutex> m_lock;
+    Store& m_store;
+    Kind m_kind;
+    std::optional<Store::Transaction> m_transaction;
+};
 
 bool is_string_type(DWORD type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
-// ANSI text to UTF-16; a null pointer reads as "".
-std::u16string to_wide(LPCSTR text)
-{
-    if (text == nullptr || *text == '\0') {
-        return {};
-    }
-    const std::size_t length = std::strlen(text);
-    if (length > static_cast<std::size_t>(INT_MAX)) {
-        throw Failure(ERROR_INVALID_PARAMETER);
-    }
-    const int bytes = static_cast<int>(length);
-    const int needed = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
-    if (needed <= 0) {
-        throw Failure(ERROR_INVALID_PARAMETER);
-    }
-    std::u16string wide(static_cast<std::size_t>(needed), u'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, text, bytes, wide.data(), needed) != needed) {
-        throw Failure(ERROR_INVALID_PARAMETER);
-    }
-    return wide;
-}
-
-// UTF-16 text to the ANSI code page, as the caller receives names.
-std::string to_ansi(const std::u16string& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
-        throw Failure(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    const int units = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        throw Failure(ERROR_CANTREAD);
-    }
-    std::string bytes(static_cast<std::size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text.data(), units, bytes.data(), needed, nullptr, nullptr) !=
-        needed) {
-        throw Failure(ERROR_CANTREAD);
-    }
-    return bytes;
-}
-
-// The parts of a subkey path (see the top of the file).
-std::vector<std::u16string> split_path(const std::u16string& path)
-{
-    if (!path.empty() && path.front() == u'\\') {
-        throw Failure(ERROR_BAD_PATHNAME);
-    }
-    std::vector<std::u16string> parts;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos) {
-            end = path.size();
-        }
-        if (end > start) {
-            parts.push_back(path.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    return parts;
-}
-
-// ---- Access ---------------------------------------------------------------------------
-
-// The KEY_* rights a mask asks for, generic bits spelled out and the view
-// selectors (KEY_WOW64_*) dropped.
-REGSAM requested_rights(REGSAM access)
-{
-    REGSAM rights = access & ~(generic_all | generic_execute | generic_write | generic_read |
-                               maximum_allowed | KEY_WOW64_64KEY | KEY_WOW64_32KEY);
-    if ((access & (generic_read | generic_execute)) != 0) {
-        rights |= KEY_READ;
-    }
-    if ((access & generic_write) != 0) {
-        rights |= KEY_WRITE;
-    }
-    if ((access & generic_all) != 0) {
-        rights |= KEY_ALL_ACCESS;
-    }
-    return rights;
-}
-
-// The rights a key's refusals leave to an open.
-REGSAM allowed_rights(DWORD denied)
-{
-    REGSAM allowed = KEY_ALL_ACCESS;
-    if ((denied & VH_KEY_DENY_READ) != 0) {
-        allowed &= ~read_rights;
-    }
-    if ((denied & VH_KEY_DENY_WRITE) != 0) {
-        allowed &= ~write_rights;
-    }
-    return allowed;
-}
-
-// The rights an open of a key grants: all that the mask asks for, or
-// ERROR_ACCESS_DENIED when the key refuses any of them. MAXIMUM_ALLOWED adds
-// whatever the key allows.
-REGSAM grant(REGSAM access, DWORD denied)
-{
-    const REGSAM wanted = requested_rights(access);
-    const REGSAM allowed = allowed_rights(denied);
-    if ((wanted & (read_rights | write_rights) & ~allowed) != 0) {
-        throw Failure(ERROR_ACCESS_DENIED);
-    }
-    return (access & maximum_allowed) != 0 ? (wanted | allowed) : wanted;
-}
-
-// ---- The process's registry state ----------------------------------------------------
-
-struct SubkeyEntry {
-    std::int64_t id = 0;
-    std::string name;  // ANSI, as handed out
-};
-
-struct ValueEntry {
-    std::string name;  // ANSI, as handed out
-    Bytes folded;
-    DWORD type = 0;
-    std::uint32_t size = 0;
-};
-
-// The names of one listing as they stood at a key's change counter.
-template <class Entry>
-struct Listing {
-    std::int64_t version = -1;  // none taken yet
-    std::vector<Entry> entries;
-};
-
-// What a handle stands for.
-struct OpenKey {
-    std::int64_t key = 0;
-    REGSAM rights = 0;
-    std::uint64_t generation = 0;  // the store it was opened on
-    Listing<SubkeyEntry> subkeys;
-    Listing<ValueEntry> values;
-};
-
-// A handle checked for one call, inside the call's transaction.
-struct Resolved {
-    OpenKey* open = nullptr;
-    KeyState key;
-};
-
-class Registry {
-public:
-    std::mutex& lock() { return m_lock; }
-
-    // The store the environment names, opened or reopened as needed. Before
-    // a write, the path must still name the open file (by that name alone):
-    // a store file replaced, moved away or linked under a second name since
-    // it was opened is opened anew, so that a change never goes to a file
-    // nobody else will read.
-    Store& store(Kind kind);
-
-    // Around fork(): the connection is closed before, with the lock held, so
-    // that neither process carries SQLite's state into the other; each opens
-    // its own on its next call, with empty memory and the same handles.
-    void before_fork();
-    void after_fork() { m_lock.unlock(); }
-
-    // The handle's key, checked in order: ERROR_INVALID_HANDLE for a handle
-    // this process does not hold, ERROR_ACCESS_DENIED when it lacks `needed`,
-    // ERROR_KEY_DELETED when its key is gone.
-    Resolved resolve(Store& store, std::uint32_t handle, REGSAM needed);
-
-    HKEY add_handle(std::int64_t key, REGSAM rights);
-    bool close(std::uint32_t handle);  // false for a handle not held
-    DWORD handle_count() const { return static_cast<DWORD>(m_handles.size()); }
-
-    // The listings of the handle's key, read again when the key has changed.
-    const std::vector<SubkeyEntry>& subkeys(Store& store, const Resolved& at);
-    const std::vector<ValueEntry>& values(Store& store, const Resolved& at);
-
-private:
-    std::mutex m_lock;
-    std::unique_ptr<Store> m_store;
-    vh::registry::StoreIdentity m_file;  // the store handles were opened on
-    std::uint64_t m_generation = 0;
-    std::unordered_map<std::uint32_t, OpenKey> m_handles;
-    std::uint32_t m_last_handle = 0;
-    OpenKey m_roots[Store::root_count];
-};
-
-// The process's registry states: the one every call uses, and a second
-// that VhRegSelectState lets a test use as another process's (a connection,
-// a memory and a handle table of its own). They are never destroyed, so that
-// a call made while the process exits still finds them; the store's file
-// then simply closes with the process (every change was committed when its
-// call returned).
-constexpr DWORD state_count = 2;
-std::atomic<DWORD> g_selected_state{0};
-
-Registry* all_states()
-{
-    static Registry* const states = [] {
-        auto* made = new Registry[state_count];
-        pthread_atfork(
-            [] {
-                for (DWORD i = 0; i < state_count; ++i) {
-                    all_states()[i].before_fork();
-                }
-            },
-            [] {
-                for (DWORD i = 0; i < state_count; ++i) {
-                    all_states()[i].after_fork();
-                }
-            },
-            [] {
-                for (DWORD i = 0; i < state_count; ++i) {
-                    all_states()[i].after_fork();
-                }
-            });
-        return made;
-    }();
-    return states;
-}
-
-Registry& registry()
-{
-    return all_states()[g_selected_state.load(std::memory_order_relaxed)];
-}
-
-struct StorePlace {
-    std::string file;
-    std::filesystem::path folder;  // to create when missing; empty for a file the caller named
-};
-
-// Creates the store's own folder, and the folders above it that are
-// missing, for this user alone; the folder as the first release made it
-// (0755, or whatever the umask left) is made private.
-void make_folder(const std::filesystem::path& folder)
-{
-    std::filesystem::path path;
-    for (const std::filesystem::path& part : folder) {
-        path /= part;
-        if (::mkdir(path.c_str(), 0700) == 0) {
-            ::chmod(path.c_str(), 0700);  // whatever the umask took away
-        } else if (errno != EEXIST) {
-            return;  // shows as a store file that cannot be opened
-        }
-    }
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-        (info.st_mode & 077) != 0) {
-        ::chmod(folder.c_str(), 0700);
-    }
-}
-
-StorePlace store_place()
-{
-    const char* chosen = std::getenv("VORNHALL_REGISTRY");
-    if (chosen != nullptr && *chosen != '\0') {
-        return StorePlace{chosen, {}};
-    }
-    std::filesystem::path folder;
-    const char* data_home = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (data_home != nullptr && data_home[0] == '/') {  // relative values are to be ignored
-        folder = data_home;
-    } else if (home != nullptr && *home != '\0') {
-        folder = std::filesystem::path(home) / ".local" / "share";
-    } else {
-        throw Failure(ERROR_CANTOPEN);
-    }
-    folder /= "vornhall";
-    return StorePlace{(folder / "registry.db").string(), folder};
-}
-
-Store& Registry::store(Kind kind)
-{
-    StorePlace place = store_place();
-    if (m_store != nullptr && m_store->path() == place.file &&
-        (kind == Kind::read || m_store->still_at_path())) {
-        return *m_store;
-    }
-    m_store.reset();
-    if (!place.folder.empty()) {
-        make_folder(place.folder);
-    }
-    m_store = std::make_unique<Store>(place.file);
-    // Handles name keys of one file: those opened on another are stale.
-    if (m_store->identity() != m_file) {
-        m_file = m_store->identity();
-        ++m_generation;
-    }
-    return *m_store;
-}
-
-void Registry::before_fork()
-{
-    m_lock.lock();
-    m_store.reset();
-}
-
-Resolved Registry::resolve(Store& store, std::uint32_t handle, REGSAM needed)
-{
-    if (is_root(handle)) {
-        OpenKey& open = m_roots[handle - first_root];
-        if (open.generation != m_generation) {
-            open = OpenKey{};
-            open.key = Store::root_id(static_cast<int>(handle - first_root));
-            open.generation = m_generation;
-        }
-        const std::optional<KeyState> key = store.key(open.key);
-        if (!key) {
-            throw Failure(ERROR_BADDB);  // a store without its roots is damaged
-        }
-        open.rights = allowed_rights(key->denied);
-        if ((open.rights & needed) != needed) {
-            throw Failure(ERROR_ACCESS_DENIED);
-        }
-        return Resolved{&open, *key};
-    }
-    const auto found = m_handles.find(handle);
-    if (found == m_handles.end() || found->second.generation != m_generation) {
-        throw Failure(ERROR_INVALID_HANDLE);
-    }
-    OpenKey& open = found->second;
-    if ((open.rights & needed) != needed) {
-        throw Failure(ERROR_ACCESS_DENIED);
-    }
-    const std::optional<KeyState> key = store.key(open.key);
-    if (!key) {
-        throw Failure(ERROR_KEY_DELETED);
-    }
-    return Resolved{&open, *key};
-}
-
-HKEY Registry::add_handle(std::int64_t key, REGSAM rights)
-{
-    constexpr std::size_t handle_limit = first_root / 4 - 1;
-    if (m_handles.size() >= handle_limit) {
-        throw Failure(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    do {
-        m_last_handle += 4;
-        if (m_last_handle >= first_root) {
-            m_last_handle = 4;
-        }
-    } while (m_handles.count(m_last_handle) != 0);
-    OpenKey& open = m_handles[m_last_handle];
-    open.key = key;
-    open.rights = rights;
-    open.generation = m_generation;
-    return to_hkey(m_last_handle);
-}
-
-bool Registry::close(std::uint32_t handle)
-{
-    return m_handles.erase(handle) != 0;
-}
-
-const std::vector<SubkeyEntry>& Registry::subkeys(Store& store, const Resolved& at)
-{
-    Listing<SubkeyEntry>& listing = at.open->subkeys;
-    if (listing.version != at.key.version) {
-        std::vector<SubkeyEntry> entries;
-        for (const vh::registry::SubkeyRow& row : store.subkeys(at.key.id)) {
-            entries.push_back(SubkeyEntry{row.id, to_ansi(row.name)});
-        }
-        listing.entries = std::move(entries);
-        listing.version = at.key.version;
-    }
-    return listing.entries;
-}
-
-const std::vector<ValueEntry>& Registry::values(Store& store, const Resolved& at)
-{
-    Listing<ValueEntry>& listing = at.open->values;
-    if (listing.version != at.key.version) {
-        std::vector<ValueEntry> entries;
-        for (vh::registry::ValueRow& row : store.values(at.key.id)) {
-            entries.push_back(ValueEntry{to_ansi(row.name), std::move(row.folded), row.type, row.size});
-        }
-        listing.entries = std::move(entries);
-        listing.version = at.key.version;
-    }
-    return listing.entries;
 }
 
 // ---- Keys and data ----------------------------------------------------------------------
@@ -570,7 +200,7 @@ std::size_t follow(Store& store, KeyState& key, const std::vector<std::u16string
 KeyState walk(Store& store, KeyState key, const std::vector<std::u16string>& parts)
 {
     if (follow(store, key, parts) != parts.size()) {
-        throw Failure(ERROR_FILE_NOT_FOUND);
+        throw Win32Failure(ERROR_FILE_NOT_FOUND);
     }
     return key;
 }
@@ -700,14 +330,11 @@ LSTATUS RegOpenKeyExA(HKEY parent, LPCSTR subkey, DWORD options, REGSAM access, 
         }
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
 
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::read);
-        Store::Transaction transaction(store, Kind::read);
-        const KeyState key = walk(store, state.resolve(store, base, 0).key, parts);
-        const REGSAM rights = grant(access, key.denied);
-        transaction.commit();
-        *result = state.add_handle(key.id, rights);
+        Call call(Kind::read);
+        const KeyState key = walk(call.store(), call.begin(parent, 0).key, parts);
+        const REGSAM rights = vh::registry::grant(access, key.denied);
+        call.commit();
+        *result = call.table().add_handle(key.id, rights);
         return ERROR_SUCCESS;
     });
 }
@@ -739,26 +366,20 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_
         }
         const std::u16string class_wide = to_wide(class_text);
 
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::write);
-        KeyState key;
+        Call call(Kind::write);
+        Store& store = call.store();
+        // Most calls find the key: try as an open before taking the write lock.
+        KeyState key = call.begin(Kind::read, base, 0).key;
         REGSAM rights = 0;
         DWORD outcome = REG_OPENED_EXISTING_KEY;
-        {
-            // Most calls find the key: try as an open before taking the write lock.
-            Store::Transaction transaction(store, Kind::read);
-            key = state.resolve(store, base, 0).key;
-            if (follow(store, key, parts) == parts.size()) {
-                rights = grant(access, key.denied);
-                transaction.commit();
-            } else {
-                outcome = REG_CREATED_NEW_KEY;
-            }
+        if (follow(store, key, parts) == parts.size()) {
+            rights = vh::registry::grant(access, key.denied);
+            call.commit();
+        } else {
+            outcome = REG_CREATED_NEW_KEY;
         }
         if (outcome == REG_CREATED_NEW_KEY) {
-            Store::Transaction transaction(store, Kind::write);
-            key = state.resolve(store, base, 0).key;
+            key = call.begin(Kind::write, base, 0).key;
             const std::size_t found = follow(store, key, parts);
             if (found < parts.size() &&
                 store.depth(key.id) + static_cast<std::int64_t>(parts.size() - found) > max_depth) {
@@ -766,31 +387,31 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subkey, DWORD reserved, LPSTR class_
             }
             for (std::size_t i = found; i < parts.size(); ++i) {
                 if ((key.denied & VH_KEY_DENY_WRITE) != 0) {
-                    throw Failure(ERROR_ACCESS_DENIED);
+                    throw Win32Failure(ERROR_ACCESS_DENIED);
                 }
                 // A volatile key ends with this start of the system, so a
                 // lasting key below it could not last.
                 if (key.is_volatile && !is_volatile) {
-                    throw Failure(ERROR_CHILD_MUST_BE_VOLATILE);
+                    throw Win32Failure(ERROR_CHILD_MUST_BE_VOLATILE);
                 }
                 key = store.add_child(key, make_name(parts[i]), &class_wide, is_volatile);
             }
             if (found == parts.size()) {  // another caller created it meanwhile
                 outcome = REG_OPENED_EXISTING_KEY;
             }
-            rights = grant(access, key.denied);
+            rights = vh::registry::grant(access, key.denied);
             // The handle is made before the commit, so that a call that
             // cannot hand one out leaves no new key behind.
-            const HKEY handle = state.add_handle(key.id, rights);
+            const HKEY handle = call.table().add_handle(key.id, rights);
             try {
-                transaction.commit();
+                call.commit();
             } catch (...) {
-                state.close(handle_value(handle));
+                call.table().close(handle_value(handle));
                 throw;
             }
             *result = handle;
         } else {
-            *result = state.add_handle(key.id, rights);
+            *result = call.table().add_handle(key.id, rights);
         }
         if (disposition != nullptr) {
             *disposition = outcome;
@@ -806,9 +427,9 @@ LSTATUS RegCloseKey(HKEY key)
         if (is_root(value)) {
             return ERROR_SUCCESS;
         }
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        if (!state.close(value)) {
+        HandleTable& table = vh::registry::handle_table();
+        const std::lock_guard<std::mutex> lock(table.lock());
+        if (!table.close(value)) {
             return ERROR_INVALID_HANDLE;
         }
         return ERROR_SUCCESS;
@@ -827,16 +448,14 @@ LSTATUS RegDeleteKeyA(HKEY parent, LPCSTR subkey)
         }
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
 
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::write);
-        Store::Transaction transaction(store, Kind::write);
-        const KeyState key = walk(store, state.resolve(store, base, 0).key, parts);
+        Call call(Kind::write);
+        Store& store = call.store();
+        const KeyState key = walk(store, call.begin(parent, 0).key, parts);
         if (key.parent == 0 || (key.denied & VH_KEY_DENY_WRITE) != 0 || store.has_children(key.id)) {
             return ERROR_ACCESS_DENIED;  // a root, a key that refuses writing, or one with subkeys
         }
         store.remove_key(key);
-        transaction.commit();
+        call.commit();
         return ERROR_SUCCESS;
     });
 }
@@ -846,15 +465,12 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR name)
     return guarded([&]() -> LSTATUS {
         const Name value = make_name(to_wide(name));
 
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::write);
-        Store::Transaction transaction(store, Kind::write);
-        const Resolved at = state.resolve(store, handle_value(key), KEY_SET_VALUE);
-        if (!store.remove_value(at.key.id, value.folded)) {
+        Call call(Kind::write);
+        const Resolved at = call.begin(key, KEY_SET_VALUE);
+        if (!call.store().remove_value(at.key.id, value.folded)) {
             return ERROR_FILE_NOT_FOUND;
         }
-        transaction.commit();
+        call.commit();
         return ERROR_SUCCESS;
     });
 }
@@ -866,23 +482,20 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
         if (reserved != nullptr || name == nullptr || name_length == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::read);
+        Call call(Kind::read);
         SubkeyEntry entry;
         std::optional<vh::registry::SubkeyDetails> details;
         {
-            Store::Transaction transaction(store, Kind::read);
-            const Resolved at = state.resolve(store, handle_value(key), KEY_ENUMERATE_SUB_KEYS);
-            const std::vector<SubkeyEntry>& entries = state.subkeys(store, at);
+            const Resolved at = call.begin(key, KEY_ENUMERATE_SUB_KEYS);
+            const std::vector<SubkeyEntry>& entries = call.table().subkeys(call.store(), at);
             if (index >= entries.size()) {
                 return ERROR_NO_MORE_ITEMS;
             }
             entry = entries[index];
             if (class_length != nullptr || last_write != nullptr) {
-                details = store.subkey_details(entry.id);
+                details = call.store().subkey_details(entry.id);
             }
-            transaction.commit();
+            call.commit();
         }
         const std::string class_ansi =
             (details && details->class_text) ? to_ansi(*details->class_text) : std::string();
@@ -920,15 +533,13 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
             return ERROR_INVALID_PARAMETER;
         }
         const DataOut out{type, data, data_length};
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::read);
+        Call call(Kind::read);
+        Store& store = call.store();
         ValueEntry entry;
         std::optional<vh::registry::ValueData> stored;
         {
-            Store::Transaction transaction(store, Kind::read);
-            const Resolved at = state.resolve(store, handle_value(key), KEY_QUERY_VALUE);
-            const std::vector<ValueEntry>& entries = state.values(store, at);
+            const Resolved at = call.begin(key, KEY_QUERY_VALUE);
+            const std::vector<ValueEntry>& entries = call.table().values(store, at);
             if (index >= entries.size()) {
                 return ERROR_NO_MORE_ITEMS;
             }
@@ -941,7 +552,7 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length, LP
                     throw vh::registry::StaleCache{};
                 }
             }
-            transaction.commit();
+            call.commit();
         }
         // What was read of the value itself decides; the listing only tells
         // whether it was worth reading.
@@ -978,15 +589,12 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, 
         }
         const Name value = make_name(to_wide(name));
         const DataOut out{type, data, data_length};
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::read);
+        Call call(Kind::read);
         std::optional<vh::registry::ValueData> stored;
         {
-            Store::Transaction transaction(store, Kind::read);
-            const Resolved at = state.resolve(store, handle_value(key), KEY_QUERY_VALUE);
-            stored = store.value(at.key.id, value.folded);
-            transaction.commit();
+            const Resolved at = call.begin(key, KEY_QUERY_VALUE);
+            stored = call.store().value(at.key.id, value.folded);
+            call.commit();
         }
         if (!stored) {
             if (data == nullptr && data_length != nullptr) {
@@ -1011,13 +619,10 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const 
         if (value.text.size() > max_value_name) {
             return ERROR_INVALID_PARAMETER;
         }
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::write);
-        Store::Transaction transaction(store, Kind::write);
-        const Resolved at = state.resolve(store, handle_value(key), KEY_SET_VALUE);
-        store.put_value(at.key.id, value, type, ByteView{data, stored_size(type, data, size)});
-        transaction.commit();
+        Call call(Kind::write);
+        const Resolved at = call.begin(key, KEY_SET_VALUE);
+        call.store().put_value(at.key.id, value, type, ByteView{data, stored_size(type, data, size)});
+        call.commit();
         return ERROR_SUCCESS;
     });
 }
@@ -1031,13 +636,10 @@ LSTATUS VhRegSetKeyAccess(HKEY parent, LPCSTR subkey, DWORD denied)
             return ERROR_INVALID_PARAMETER;
         }
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::write);
-        Store::Transaction transaction(store, Kind::write);
-        const KeyState key = walk(store, state.resolve(store, handle_value(parent), 0).key, parts);
-        store.set_denied(key.id, denied);
-        transaction.commit();
+        Call call(Kind::write);
+        const KeyState key = walk(call.store(), call.begin(parent, 0).key, parts);
+        call.store().set_denied(key.id, denied);
+        call.commit();
         return ERROR_SUCCESS;
     });
 }
@@ -1049,12 +651,9 @@ LSTATUS VhRegGetKeyAccess(HKEY parent, LPCSTR subkey, LPDWORD denied)
             return ERROR_INVALID_PARAMETER;
         }
         const std::vector<std::u16string> parts = split_path(to_wide(subkey));
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        Store& store = state.store(Kind::read);
-        Store::Transaction transaction(store, Kind::read);
-        const KeyState key = walk(store, state.resolve(store, handle_value(parent), 0).key, parts);
-        transaction.commit();
+        Call call(Kind::read);
+        const KeyState key = walk(call.store(), call.begin(parent, 0).key, parts);
+        call.commit();
         *denied = key.denied;
         return ERROR_SUCCESS;
     });
@@ -1062,20 +661,19 @@ LSTATUS VhRegGetKeyAccess(HKEY parent, LPCSTR subkey, LPDWORD denied)
 
 LSTATUS VhRegSelectState(DWORD state)
 {
-    if (state >= state_count) {
+    if (state >= vh::registry::state_count) {
         return ERROR_INVALID_PARAMETER;
     }
-    all_states();  // made before any fork, so that its fork handlers are in place
-    g_selected_state.store(state, std::memory_order_relaxed);
+    vh::registry::select_state(state);
     return ERROR_SUCCESS;
 }
 
 DWORD VhRegOpenHandleCount()
 {
     try {
-        Registry& state = registry();
-        const std::lock_guard<std::mutex> lock(state.lock());
-        return state.handle_count();
+        HandleTable& table = vh::registry::handle_table();
+        const std::lock_guard<std::mutex> lock(table.lock());
+        return table.handle_count();
     } catch (...) {
         return 0;
     }

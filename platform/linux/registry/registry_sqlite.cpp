@@ -52,7 +52,7 @@ int step_statement(sqlite3_stmt* stmt)
 
 [[noreturn]] void fail(int result, bool writing)
 {
-    throw Failure(status_from_sqlite(result, writing));
+    throw Win32Failure(status_from_sqlite(result, writing));
 }
 
 bool is_write(sqlite3_stmt* stmt)
@@ -118,7 +118,7 @@ Connection::Connection(const std::string& path, int busy_timeout_ms)
         // A handle comes back even from a failed open, except when memory ran out.
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw Failure(result == SQLITE_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_CANTOPEN);
+        throw Win32Failure(result == SQLITE_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_CANTOPEN);
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busy_timeout_ms);
@@ -146,18 +146,18 @@ FileStart Connection::file_start()
     sqlite3_file* file = nullptr;
     if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
         file == nullptr || file->pMethods == nullptr) {
-        throw Failure(ERROR_CANTREAD);
+        throw Win32Failure(ERROR_CANTREAD);
     }
     FileStart start;
     sqlite3_int64 size = 0;
     if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
-        throw Failure(ERROR_CANTREAD);
+        throw Win32Failure(ERROR_CANTREAD);
     }
     start.size = size;
     const int result =
         file->pMethods->xRead(file, start.bytes.data(), static_cast<int>(start.bytes.size()), 0);
     if (result != SQLITE_OK && result != SQLITE_IOERR_SHORT_READ) {  // a short read fills the rest with zeros
-        throw Failure(ERROR_CANTREAD);
+        throw Win32Failure(ERROR_CANTREAD);
     }
     return start;
 }
@@ -250,7 +250,7 @@ Run& Run::bind(int index, std::int64_t number)
 Run& Run::bind(int index, ByteView bytes)
 {
     if (bytes.size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-        throw Failure(ERROR_NOT_ENOUGH_MEMORY);
+        throw Win32Failure(ERROR_NOT_ENOUGH_MEMORY);
     }
     // A zero-length blob still needs a non-null pointer, or SQLite binds NULL.
     static const std::uint8_t empty = 0;
@@ -305,7 +305,7 @@ ByteView Run::blob(int column) const
     const void* data = sqlite3_column_blob(m_statement->m_stmt, column);
     const int size = sqlite3_column_bytes(m_statement->m_stmt, column);
     if (data == nullptr && size > 0) {  // the copy out of the page failed
-        throw Failure(ERROR_NOT_ENOUGH_MEMORY);
+        throw Win32Failure(ERROR_NOT_ENOUGH_MEMORY);
     }
     return ByteView{data, static_cast<std::size_t>(size)};
 }

@@ -4,7 +4,7 @@
 // alone close and finalize. Every call that can fail inside SQLite (open,
 // prepare, step) passes through the few functions of registry_sqlite.cpp, so a
 // fault-injection switch (VhFaultArm) has one place to hook. A failure becomes
-// a Failure carrying the Win32 status the registry function returns.
+// a Win32Failure carrying the Win32 status the registry function returns.
 //
 // The connection also reports what SQLite itself knows of commits made by
 // any connection of any process (Stamp), which is what lets the store keep
@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/win32_failure.h"
 #include "platform/win32.h"
 
 struct sqlite3;
@@ -26,16 +27,7 @@ struct sqlite3_stmt;
 
 namespace vh::registry {
 
-// Ends a registry call early with the status it returns (store failures, and
-// the ordinary refusals such as "not found" or "access denied").
-class Failure {
-public:
-    explicit Failure(DWORD status) noexcept : m_status(status) {}
-    LSTATUS status() const noexcept { return static_cast<LSTATUS>(m_status); }
-
-private:
-    DWORD m_status;
-};
+using vh::Win32Failure;
 
 using Bytes = std::vector<std::uint8_t>;
 
