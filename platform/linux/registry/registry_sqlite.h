@@ -27,8 +27,6 @@ struct sqlite3_stmt;
 
 namespace vh::registry {
 
-using vh::Win32Failure;
-
 using Bytes = std::vector<std::uint8_t>;
 
 // A read-only view of bytes bound to or read from a statement.

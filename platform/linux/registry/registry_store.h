@@ -3,7 +3,7 @@
 // The store knows keys by number and names in their folded form; paths,
 // handles, access masks and code pages belong to registry.cpp. Every member
 // runs inside a Transaction that the caller holds, and reports a failure as a
-// Win32Failure carrying the Win32 status (see registry_sqlite.h). Members that
+// Win32Failure carrying the Win32 status (win32_failure.h). Members that
 // change a key's subkeys or values also bump that key's change counter, by
 // which open listings notice the change, in this process or another.
 #pragma once

@@ -45,28 +45,8 @@ std::size_t element_size(VARTYPE vt)
             return sizeof(VARIANT);
         case VT_DECIMAL:
             return sizeof(DECIMAL);
-        case VT_I1:
-        case VT_UI1:
-        case VT_I2:
-        case VT_UI2:
-        case VT_BOOL:
-        case VT_I4:
-        case VT_UI4:
-        case VT_INT:
-        case VT_UINT:
-        case VT_R4:
-        case VT_ERROR:
-        case VT_I8:
-        case VT_UI8:
-        case VT_R8:
-        case VT_DATE:
-        case VT_CY:
-        case VT_BSTR:
-        case VT_UNKNOWN:
-        case VT_DISPATCH:
-            return payload_size(vt);
         default:
-            return 0;
+            return payload_size(vt);  // 0 for a kind no array holds
     }
 }
 
@@ -207,6 +187,23 @@ HRESULT element_offset(const SAFEARRAY* array, const LONG* indices, std::size_t&
         cell += static_cast<std::size_t>(index - bound.lLbound) * stride;
         stride *= bound.cElements;
     }
+    return S_OK;
+}
+
+// Adds one lock to an array's count, or takes one away; E_UNEXPECTED at the
+// count's limits (0xFFFF locks, or none).
+HRESULT count_lock(SAFEARRAY* array, bool lock)
+{
+    if (array == nullptr) {
+        return E_INVALIDARG;
+    }
+    std::atomic_ref<ULONG> locks(array->cLocks);
+    ULONG current = locks.load();
+    do {
+        if (lock ? current >= 0xFFFF : current == 0) {
+            return E_UNEXPECTED;
+        }
+    } while (!locks.compare_exchange_weak(current, lock ? current + 1 : current - 1));
     return S_OK;
 }
 
@@ -403,32 +400,12 @@ HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt)
 
 HRESULT SafeArrayLock(SAFEARRAY* array)
 {
-    if (array == nullptr) {
-        return E_INVALIDARG;
-    }
-    std::atomic_ref<ULONG> locks(array->cLocks);
-    ULONG current = locks.load();
-    do {
-        if (current >= 0xFFFF) {
-            return E_UNEXPECTED;
-        }
-    } while (!locks.compare_exchange_weak(current, current + 1));
-    return S_OK;
+    return count_lock(array, true);
 }
 
 HRESULT SafeArrayUnlock(SAFEARRAY* array)
 {
-    if (array == nullptr) {
-        return E_INVALIDARG;
-    }
-    std::atomic_ref<ULONG> locks(array->cLocks);
-    ULONG current = locks.load();
-    do {
-        if (current == 0) {
-            return E_UNEXPECTED;
-        }
-    } while (!locks.compare_exchange_weak(current, current - 1));
-    return S_OK;
+    return count_lock(array, false);
 }
 
 HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data)
