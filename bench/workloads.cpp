@@ -8,8 +8,8 @@
 #include <thread>
 #include <utility>
 
-#include "automation/interfaces.h"
 #include "automation/values.h"
+#include "module/vornhall.h"
 
 namespace vh::bench {
 namespace {

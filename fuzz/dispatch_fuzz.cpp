@@ -28,12 +28,13 @@
 #include <string>
 #include <vector>
 
+#include "automation/values.h"
 #include "fuzz/support.h"
 #include "ini/ini_handler.h"
+#include "ini/ini_members.h"
 #include "platform/win32.h"
 #include "registry/registry_handler.h"
-#include "automation/members.h"
-#include "automation/values.h"
+#include "registry/registry_members.h"
 
 namespace {
 

@@ -15,11 +15,12 @@
 
 #include <algorithm>
 
-#include "platform/files.h"
 #include "automation/ansi.h"
 #include "automation/collection.h"
 #include "automation/frame.h"
 #include "automation/object.h"
+#include "ini/ini_members.h"
+#include "platform/files.h"
 
 namespace vh {
 

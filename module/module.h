@@ -4,8 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "module/vornhall.h"
 #include "platform/win32.h"
-#include "automation/interfaces.h"
 
 namespace vh {
 

@@ -30,6 +30,7 @@
 #include "automation/ansi.h"
 #include "automation/frame.h"
 #include "automation/object.h"
+#include "registry/registry_members.h"
 
 namespace vh {
 

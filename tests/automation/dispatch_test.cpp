@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "ini/ini_handler.h"
+#include "ini/ini_members.h"
 #include "registry/registry_handler.h"
-#include "automation/members.h"
 #include "tests/support/environment.h"
 #include "tests/support/late_bound.h"
 #include "tests/support/temp_dir.h"

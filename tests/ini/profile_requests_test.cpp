@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ini/ini_handler.h"
-#include "automation/interfaces.h"
+#include "ini/ini_interface.h"
 #include "tests/support/environment.h"
 #include "tests/support/late_bound.h"
 #include "tests/support/temp_dir.h"

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "module/vornhall.h"
 #include "platform/win32.h"
-#include "automation/interfaces.h"
 
 namespace {
 

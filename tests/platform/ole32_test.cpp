@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32.h"
-#include "automation/interfaces.h"
 #include "automation/values.h"
+#include "module/vornhall.h"
+#include "platform/win32.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "registry/registry_handler.h"
-#include "automation/interfaces.h"
+#include "registry/registry_interface.h"
 #include "tests/support/private_registry.h"
 
 namespace vh {
