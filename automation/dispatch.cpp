@@ -1,9 +1,10 @@
 #include "automation/dispatch.h"
 
 #include <array>
-#include <new>
 
+#include "automation/errors.h"
 #include "automation/values.h"
+#include "platform/type_info.h"
 
 namespace vh::dispatch {
 
@@ -185,8 +186,16 @@ void fill_exception(EXCEPINFO* excep, const InterfaceTable& table, HRESULT statu
     excep->bstrDescription = SysAllocStringLen(ole(text), static_cast<UINT>(text.size()));
 }
 
-HRESULT invoke_member(const InterfaceTable& table, const Member& member, IDispatch* self, DISPPARAMS& params,
-                      VARIANT* result, EXCEPINFO* excep, UINT* arg_error)
+// The arguments of a call in parameter order: given[k] is the argument of
+// parameter k (null when left out), position[k] its index in rgvarg.
+struct Arguments {
+    std::array<VARIANT*, max_params> given{};
+    std::array<UINT, max_params> position{};
+};
+
+// Matches the caller's positional and named arguments to the member's
+// parameters and checks that every required one is there.
+HRESULT match_arguments(const Member& member, DISPPARAMS& params, Arguments& out, UINT* arg_error)
 {
     const UINT count = params.cArgs;
     const UINT named = params.cNamedArgs;
@@ -195,8 +204,8 @@ HRESULT invoke_member(const InterfaceTable& table, const Member& member, IDispat
         return E_INVALIDARG;
     }
     const auto param_count = static_cast<UINT>(member.param_count);
-    std::array<VARIANT*, max_params> given{};
-    std::array<UINT, max_params> position{};  // index in rgvarg, for arg_error
+    auto& given = out.given;
+    auto& position = out.position;
 
     UINT positional = count - named;
     UINT first_named = 0;
@@ -236,14 +245,24 @@ HRESULT invoke_member(const InterfaceTable& table, const Member& member, IDispat
             return DISP_E_PARAMNOTOPTIONAL;
         }
     }
+    return S_OK;
+}
 
+HRESULT invoke_member(const InterfaceTable& table, const Member& member, IDispatch* self, DISPPARAMS& params,
+                      VARIANT* result, EXCEPINFO* excep, UINT* arg_error)
+{
+    Arguments arguments;
+    if (const HRESULT status = match_arguments(member, params, arguments, arg_error); FAILED(status)) {
+        return status;
+    }
+    const auto param_count = static_cast<UINT>(member.param_count);
     std::array<Prepared, max_params> prepared;
     std::array<void*, max_params> slots{};
     for (UINT k = 0; k < param_count; ++k) {
-        const HRESULT status = prepare(member.params[k], given[k], prepared[k]);
+        const HRESULT status = prepare(member.params[k], arguments.given[k], prepared[k]);
         if (FAILED(status)) {
             if (arg_error != nullptr) {
-                *arg_error = position[k];
+                *arg_error = arguments.position[k];
             }
             return status;
         }
@@ -329,10 +348,33 @@ HRESULT invoke(const InterfaceTable& table, IDispatch* self, DISPID id, REFIID r
     }
     try {
         return invoke_member(table, *member, self, *params, result, excep, arg_error);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     } catch (...) {
-        return E_UNEXPECTED;
+        return status_at_edge();
+    }
+}
+
+HRESULT type_info_count(const InterfaceTable&, UINT* count) noexcept
+{
+    if (count == nullptr) {
+        return E_INVALIDARG;
+    }
+    *count = platform::type_info_count();
+    return S_OK;
+}
+
+HRESULT type_info(const InterfaceTable& table, UINT index, LCID, ITypeInfo** info) noexcept
+{
+    if (info == nullptr) {
+        return E_POINTER;
+    }
+    *info = nullptr;
+    if (index >= platform::type_info_count()) {
+        return DISP_E_BADINDEX;
+    }
+    try {
+        return platform::type_info_of(*table.iid, info);
+    } catch (...) {
+        return status_at_edge();
     }
 }
 

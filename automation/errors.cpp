@@ -49,6 +49,57 @@ HRESULT status_of_current_exception() noexcept
     }
 }
 
+HRESULT status_at_edge() noexcept
+{
+    try {
+        throw;
+    } catch (const Error& e) {
+        return e.status();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::system_error& e) {
+        return status_of_error_code(e.code());
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT status_of_error_code(const std::error_code& code) noexcept
+{
+    // Win32 codes (Windows) and errno values (elsewhere) meet in the
+    // portable conditions; the system's own category maps its codes there.
+    const std::error_condition condition = code.default_error_condition();
+    if (condition.category() != std::generic_category()) {
+        return E_FAIL;
+    }
+    const auto win32 = [](DWORD error) { return HRESULT_FROM_WIN32(error); };
+    switch (static_cast<std::errc>(condition.value())) {
+        case std::errc::no_such_file_or_directory:
+            return win32(ERROR_FILE_NOT_FOUND);
+        case std::errc::not_a_directory:
+            return win32(ERROR_PATH_NOT_FOUND);
+        case std::errc::permission_denied:
+        case std::errc::operation_not_permitted:
+            return win32(ERROR_ACCESS_DENIED);
+        case std::errc::file_exists:
+            return win32(ERROR_FILE_EXISTS);
+        case std::errc::no_space_on_device:
+            return win32(ERROR_DISK_FULL);
+        case std::errc::filename_too_long:
+            return win32(ERROR_FILENAME_EXCED_RANGE);
+        case std::errc::too_many_files_open:
+            return win32(ERROR_TOO_MANY_OPEN_FILES);
+        case std::errc::device_or_resource_busy:
+            return win32(ERROR_SHARING_VIOLATION);
+        case std::errc::not_enough_memory:
+            return E_OUTOFMEMORY;
+        case std::errc::invalid_argument:
+            return E_INVALIDARG;
+        default:
+            return E_FAIL;
+    }
+}
+
 std::u16string_view describe(HRESULT status) noexcept
 {
     switch (status) {

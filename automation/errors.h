@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
+#include <system_error>
 
 #include "platform/files.h"
 #include "platform/win32.h"
@@ -63,8 +64,23 @@ inline void check_call(HRESULT status)
 // stands for (out of memory, subscript, overflow, type mismatch).
 void check_runtime(HRESULT status);
 
-// The status of whatever exception is in flight: call only from a catch block.
+// The status of whatever exception is in flight inside a member: call only
+// from a catch block. Running out of memory is error 7, as for any run-time
+// error of a member.
 HRESULT status_of_current_exception() noexcept;
+
+// The status of whatever exception is in flight at an exported edge (an
+// entry point of the module, a class object, Invoke, type information):
+// call only from a catch block. One rule for every edge: running out of
+// memory is E_OUTOFMEMORY, a system or file-system error the status of its
+// code, the component's own errors their status, anything else
+// E_UNEXPECTED.
+HRESULT status_at_edge() noexcept;
+
+// The status of an error code of the system or the standard library: the
+// Win32 status of its portable condition, E_FAIL for a code without one
+// (and for no error: an exception never becomes success).
+HRESULT status_of_error_code(const std::error_code& code) noexcept;
 
 // A short description of a status, for late-bound callers.
 std::u16string_view describe(HRESULT status) noexcept;

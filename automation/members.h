@@ -29,7 +29,7 @@ enum class Kind : std::uint8_t {
     int32,       // LONG
     boolean,     // VARIANT_BOOL
     variant,     // VARIANT
-    root_key,    // HKEYS, a 32-bit integer
+    root_key,    // a root key, a 32-bit integer
     collection,  // _Collection*
     unknown,     // IUnknown*
 };
@@ -104,22 +104,11 @@ struct InterfaceTable {
     std::span<const Member> members;
 };
 
-const InterfaceTable& ini_handler_table();
-const InterfaceTable& registry_handler_table();
 const InterfaceTable& collection_table();
 
+// The table of each interface; each class's member header adds its own.
 template <class I>
 const InterfaceTable& table_of();
-template <>
-inline const InterfaceTable& table_of<_iniHandler>()
-{
-    return ini_handler_table();
-}
-template <>
-inline const InterfaceTable& table_of<_RegistryHandler>()
-{
-    return registry_handler_table();
-}
 template <>
 inline const InterfaceTable& table_of<_Collection>()
 {
@@ -144,18 +133,6 @@ struct Arg<BSTR*> {
     static constexpr Kind kind = Kind::string;
     static constexpr bool by_ref = true;
     static BSTR* from(void* slot) { return static_cast<BSTR*>(slot); }
-};
-template <>
-struct Arg<HKEYS> {
-    static constexpr Kind kind = Kind::root_key;
-    static constexpr bool by_ref = false;
-    static HKEYS from(void* slot) { return static_cast<HKEYS>(*static_cast<LONG*>(slot)); }
-};
-template <>
-struct Arg<HKEYS*> {
-    static constexpr Kind kind = Kind::root_key;
-    static constexpr bool by_ref = true;
-    static HKEYS* from(void* slot) { return reinterpret_cast<HKEYS*>(static_cast<LONG*>(slot)); }
 };
 template <>
 struct Arg<VARIANT> {

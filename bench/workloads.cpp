@@ -8,9 +8,9 @@
 #include <thread>
 #include <utility>
 
-#include "automation/interfaces.h"
 #include "automation/late_bound.h"
 #include "automation/values.h"
+#include "module/vornhall.h"
 #include "platform/key_handle.h"
 
 namespace vh::bench {

@@ -6,7 +6,8 @@
 #   P/bin/vornhall                               the client
 #   P/lib/libvornhall_platform.so.<version>      the platform, SONAME .so.<major>
 #   P/lib/vornhall/Vornhall.so                   the component module
-#   P/include/vornhall/{platform,automation}/...    the headers a C++ client needs
+#   P/include/vornhall/{platform,automation,ini,registry,module}/...
+#                                                the headers a C++ client needs (module/vornhall.h)
 #   P/lib/pkgconfig/vornhall.pc
 #   P/share/man/man1/vornhall.1.gz               made from vornhall --help
 #   P/share/bash-completion/completions/vornhall
@@ -37,6 +38,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/platform/linux/win32_linux.h ${CMAKE_SOURCE_DI
               ${CMAKE_SOURCE_DIR}/platform/linux/win32_registry.h
         DESTINATION ${VH_INCLUDEDIR}/platform/linux)
 install(FILES ${CMAKE_SOURCE_DIR}/automation/interfaces.h DESTINATION ${VH_INCLUDEDIR}/automation)
+install(FILES ${CMAKE_SOURCE_DIR}/ini/ini_interface.h DESTINATION ${VH_INCLUDEDIR}/ini)
+install(FILES ${CMAKE_SOURCE_DIR}/registry/registry_interface.h DESTINATION ${VH_INCLUDEDIR}/registry)
+install(FILES ${CMAKE_SOURCE_DIR}/module/vornhall.h DESTINATION ${VH_INCLUDEDIR}/module)
 
 # vornhall.pc names the prefix given at installation time.
 install(CODE "

@@ -33,8 +33,10 @@
 #include "automation/values.h"
 #include "fuzz/support.h"
 #include "ini/ini_handler.h"
+#include "ini/ini_members.h"
 #include "platform/win32.h"
 #include "registry/registry_handler.h"
+#include "registry/registry_members.h"
 #include "tests/support/environment.h"
 
 namespace {

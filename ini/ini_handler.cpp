@@ -19,6 +19,7 @@
 #include "automation/collection.h"
 #include "automation/frame.h"
 #include "automation/object.h"
+#include "ini/ini_members.h"
 #include "platform/files.h"
 
 namespace vh {

@@ -2,8 +2,8 @@
 // platform's profile functions.
 #pragma once
 
-#include "automation/interfaces.h"
 #include "automation/values.h"
+#include "ini/ini_interface.h"
 
 namespace vh {
 

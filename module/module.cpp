@@ -2,8 +2,8 @@
 #include "module/module.h"
 
 #include <atomic>
-#include <new>
 
+#include "automation/errors.h"
 #include "automation/object.h"
 #include "ini/ini_handler.h"
 #include "registry/registry_handler.h"
@@ -44,10 +44,8 @@ HRESULT create_with(Make make, REFIID riid, void** object) noexcept
     try {
         auto instance = make();
         return instance->QueryInterface(riid, object);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     } catch (...) {
-        return E_UNEXPECTED;
+        return status_at_edge();
     }
 }
 

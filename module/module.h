@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "automation/interfaces.h"
+#include "module/vornhall.h"
 #include "platform/win32.h"
 
 namespace vh {

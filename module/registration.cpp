@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "automation/ansi.h"
+#include "automation/errors.h"
 #include "module/module.h"
 #include "platform/key_handle.h"
 #include "platform/module_info.h"
@@ -222,10 +223,8 @@ HRESULT register_server() noexcept
             }
         }
         return platform::register_type_library(module);
-    } catch (const Error& e) {
-        return e.status();
     } catch (...) {
-        return E_OUTOFMEMORY;
+        return status_at_edge();
     }
 }
 
@@ -240,10 +239,8 @@ HRESULT unregister_server() noexcept
             }
         }
         return result;
-    } catch (const Error& e) {
-        return e.status();
     } catch (...) {
-        return E_OUTOFMEMORY;
+        return status_at_edge();
     }
 }
 

@@ -9,9 +9,9 @@
 // The public members reach one another through the object's own interface,
 // with the full calling frame, as any caller would: DeleteKey lists with
 // EnumKeys, DeleteValue and DeleteAllValues check with CheckRegistryKey,
-// DeleteAllValues deletes with DeleteValue. The private operations (OpenKey,
-// CreateKey, CloseKey, RemoveKey, ListSubKeys, ListValues, QueryValue,
-// SetValue) run inside the member that calls them; an error in one ends it.
+// DeleteAllValues deletes with DeleteValue. The private operations (open_key,
+// create_key, close_key, remove_key, list_subkeys, list_values, query_value,
+// set_value) run inside the member that calls them; an error in one ends it.
 //
 // Listings end with one extra entry: the one the service wrote (or left)
 // on the call that reported no more items.
@@ -30,6 +30,7 @@
 #include "automation/ansi.h"
 #include "automation/frame.h"
 #include "automation/object.h"
+#include "registry/registry_members.h"
 
 namespace vh {
 
@@ -125,21 +126,21 @@ public:
             KeyHandle handle;
             DWORD disposition = 0;
             try {
-                if (const LSTATUS status = CreateKey(vhRootKey, key_name, handle, disposition);
+                if (const LSTATUS status = create_key(vhRootKey, key_name, handle, disposition);
                     status != ERROR_SUCCESS) {
                     raise_service_status(status);
                 }
-                out = SetValue(handle, value_name, value);
+                out = set_value(handle, value_name, value);
             } catch (...) {
                 // A value that could not be stored leaves no key of its own
                 // behind (keys created above it on the path stay).
                 if (disposition == REG_CREATED_NEW_KEY) {
                     handle.close();
-                    RemoveKey(vhRootKey, key_name);
+                    remove_key(vhRootKey, key_name);
                 }
                 throw;
             }
-            CloseKey(handle);
+            close_key(handle);
         });
     }
 
@@ -150,7 +151,7 @@ public:
             require(RootKey, sKey, sValueName);
             KeyHandle handle;
             check_service(open(*RootKey, *sKey, KEY_ALL_ACCESS, handle));
-            QueryValue(handle, Bstr::copy_of(*sValueName), out);
+            query_value(handle, Bstr::copy_of(*sValueName), out);
             handle.close();
         });
     }
@@ -162,7 +163,7 @@ public:
             KeyHandle handle;
             check_service(open(*RootKey, *sKey, KEY_ALL_ACCESS, handle));
             Variant listing;
-            ListSubKeys(handle, listing);
+            list_subkeys(handle, listing);
             handle.close();
             out = listing;
         });
@@ -190,7 +191,7 @@ public:
                     continue;
                 }
                 const Bstr removed = Bstr::copy_of(*sKey);
-                const LSTATUS status = RemoveKey(*RootKey, removed);
+                const LSTATUS status = remove_key(*RootKey, removed);
                 if (status == ERROR_FILE_NOT_FOUND && removed == refused) {
                     // Listed, yet not found when removed: it would be met again forever.
                     raise_service_status(status);
@@ -216,7 +217,7 @@ public:
                 return;
             }
             KeyHandle handle;
-            if (const LSTATUS status = OpenKey(*RootKey, Bstr::copy_of(*sKey), handle);
+            if (const LSTATUS status = open_key(*RootKey, Bstr::copy_of(*sKey), handle);
                 status != ERROR_SUCCESS) {
                 raise_service_status(status);
             }
@@ -236,7 +237,7 @@ public:
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
                 raise_service_status(status);
             }
-            CloseKey(handle);
+            close_key(handle);
         });
     }
 
@@ -248,10 +249,10 @@ public:
                 return;
             }
             KeyHandle handle;
-            OpenKey(*RootKey, Bstr::copy_of(*sKey), handle);
+            open_key(*RootKey, Bstr::copy_of(*sKey), handle);
             Variant listing;
-            ListValues(handle, listing);
-            CloseKey(handle);
+            list_values(handle, listing);
+            close_key(handle);
             // Every name of the listing, its end entry included, taken
             // before the first deletion.
             const SafeArray names = name_array(listing);
@@ -268,10 +269,10 @@ public:
         return run_member(this, result, [&](Variant& out) {
             require(RootKey, sKey);
             KeyHandle handle;
-            OpenKey(*RootKey, Bstr::copy_of(*sKey), handle);
+            open_key(*RootKey, Bstr::copy_of(*sKey), handle);
             Variant listing;
-            ListValues(handle, listing);
-            CloseKey(handle);
+            list_values(handle, listing);
+            close_key(handle);
             out = Variant::from_array(name_array(listing));
         });
     }
@@ -300,7 +301,7 @@ private:
     }
 
     // Opens path with full access into the caller's handle variable.
-    static LSTATUS OpenKey(HKEYS parent, Bstr path, KeyHandle& handle)
+    static LSTATUS open_key(HKEYS parent, Bstr path, KeyHandle& handle)
     {
         const LSTATUS status = open(parent, path.slot(), KEY_ALL_ACCESS, handle);
         check_service(status);
@@ -308,7 +309,7 @@ private:
     }
 
     // Creates the key (and every missing key on its path) or opens it.
-    static LSTATUS CreateKey(HKEYS parent, Bstr& path, KeyHandle& handle, DWORD& disposition)
+    static LSTATUS create_key(HKEYS parent, Bstr& path, KeyHandle& handle, DWORD& disposition)
     {
         // The record as the class has always passed it: a length of 50, no
         // descriptor, and the 16-bit true in the inherit field.
@@ -327,9 +328,9 @@ private:
     }
 
     // True when the service closed the handle.
-    static bool CloseKey(KeyHandle& handle) { return handle.close() == ERROR_SUCCESS; }
+    static bool close_key(KeyHandle& handle) { return handle.close() == ERROR_SUCCESS; }
 
-    static LSTATUS RemoveKey(HKEYS parent, Bstr path)
+    static LSTATUS remove_key(HKEYS parent, Bstr path)
     {
         if (names_nothing(path.get())) {
             return ERROR_FILE_NOT_FOUND;
@@ -417,7 +418,7 @@ private:
         output = Variant::from_array(std::move(listing));
     }
 
-    static void ListSubKeys(const KeyHandle& handle, Variant& listing)
+    static void list_subkeys(const KeyHandle& handle, Variant& listing)
     {
         DWORD class_length = 0;
         FILETIME written{};
@@ -429,7 +430,7 @@ private:
             false, listing);
     }
 
-    static void ListValues(const KeyHandle& handle, Variant& listing)
+    static void list_values(const KeyHandle& handle, Variant& listing)
     {
         list(
             [&](DWORD index, char* name, DWORD* length, DWORD* type) {
@@ -463,7 +464,7 @@ private:
 
     // ---- Typed values ----
 
-    static Bstr SetValue(const KeyHandle& handle, Bstr name, const Variant& value)
+    static Bstr set_value(const KeyHandle& handle, Bstr name, const Variant& value)
     {
         std::string data;
         DWORD type = REG_NONE;
@@ -506,10 +507,10 @@ private:
     // Looks the name up in the key's value listing (without regard to case)
     // and reads the first entry of a type it handles. The output stays as
     // it was when nothing is read.
-    static void QueryValue(const KeyHandle& handle, const Bstr& name, Variant& output)
+    static void query_value(const KeyHandle& handle, const Bstr& name, Variant& output)
     {
         Variant listing;
-        ListValues(handle, listing);
+        list_values(handle, listing);
         SAFEARRAY* table = listing.array();
         const Bstr sought = lower(name.view());
         const std::int32_t last = upper_bound(table, 2);

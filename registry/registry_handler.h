@@ -2,8 +2,8 @@
 // registry functions.
 #pragma once
 
-#include "automation/interfaces.h"
 #include "automation/values.h"
+#include "registry/registry_interface.h"
 
 namespace vh {
 

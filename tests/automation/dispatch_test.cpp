@@ -5,6 +5,7 @@
 
 #include "automation/members.h"
 #include "ini/ini_handler.h"
+#include "ini/ini_members.h"
 #include "registry/registry_handler.h"
 #include "tests/support/environment.h"
 #include "tests/support/late_bound.h"

@@ -1,8 +1,15 @@
 // The calling frame: status, emptied results after a failure, the result
-// stored after the reference is released, by-reference writes kept.
+// stored after the reference is released, by-reference writes kept; and
+// the status an exception becomes at an exported edge, outside any frame.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <system_error>
+
 #include "automation/frame.h"
+#include "tests/support/temp_dir.h"
 
 namespace vh {
 namespace {
@@ -92,6 +99,42 @@ TEST(Frame, NullResultAddressIsRefusedWithoutRunningTheBody)
     EXPECT_EQ(run_member(&self, static_cast<BSTR*>(nullptr), [&](Bstr&) { ran = true; }), E_POINTER);
     EXPECT_FALSE(ran);
     EXPECT_EQ(self.references, 1);
+}
+
+// Runs body as an exported edge does: whatever it throws becomes a status.
+HRESULT at_edge(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (...) {
+        return status_at_edge();
+    }
+    return S_OK;
+}
+
+TEST(Edge, EachKindOfExceptionBecomesItsOwnStatus)
+{
+    EXPECT_EQ(at_edge([] { raise_error(err::type_mismatch); }), error_status(err::type_mismatch));
+    EXPECT_EQ(at_edge([] { raise_status(E_ACCESSDENIED); }), E_ACCESSDENIED);
+    EXPECT_EQ(at_edge([] { throw std::bad_alloc(); }), E_OUTOFMEMORY);
+    EXPECT_EQ(at_edge([] { throw std::runtime_error("not ours"); }), E_UNEXPECTED);
+    EXPECT_EQ(at_edge([] { throw 1; }), E_UNEXPECTED);
+}
+
+TEST(Edge, AFileSystemErrorGivesTheStatusOfItsCodeNotOutOfMemory)
+{
+    const test::TempDir dir;
+    EXPECT_EQ(at_edge([&] { (void)std::filesystem::file_size(dir.path() / "missing"); }),
+              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    const auto system_error = [](std::errc code) {
+        return at_edge([code] { throw std::system_error(std::make_error_code(code)); });
+    };
+    EXPECT_EQ(system_error(std::errc::permission_denied), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(system_error(std::errc::no_space_on_device), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(system_error(std::errc::not_enough_memory), E_OUTOFMEMORY);
+    // A code without a Win32 counterpart, and even "no error", still fail.
+    EXPECT_EQ(system_error(std::errc::broken_pipe), E_FAIL);
+    EXPECT_EQ(at_edge([] { throw std::system_error(std::error_code()); }), E_FAIL);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "automation/interfaces.h"
 #include "ini/ini_handler.h"
+#include "ini/ini_interface.h"
 #include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 

@@ -4,8 +4,8 @@
 
 #include <dlfcn.h>
 
-#include "automation/interfaces.h"
 #include "automation/values.h"
+#include "module/vornhall.h"
 
 namespace vh {
 namespace {

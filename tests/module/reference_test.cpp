@@ -10,8 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "automation/members.h"
 #include "automation/values.h"
+#include "ini/ini_members.h"
+#include "registry/registry_members.h"
 #include "tests/support/temp_dir.h"
 
 namespace vh {

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "automation/interfaces.h"
+#include "module/vornhall.h"
 #include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"

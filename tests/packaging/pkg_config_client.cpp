@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "automation/interfaces.h"
+#include "module/vornhall.h"
 #include "platform/win32.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "automation/interfaces.h"
 #include "automation/values.h"
+#include "module/vornhall.h"
 #include "platform/win32.h"
 #include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"

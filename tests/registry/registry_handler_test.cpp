@@ -9,6 +9,7 @@
 
 #include "automation/interfaces.h"
 #include "registry/registry_handler.h"
+#include "registry/registry_interface.h"
 #include "tests/support/private_registry.h"
 
 namespace vh {

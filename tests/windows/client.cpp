@@ -2,9 +2,10 @@
 //
 // It checks what only an early-bound client sees: the type library built
 // into the DLL, fact by fact against the member tables the component is
-// built from (automation/members.cpp, linked in here); the calls through the
-// table of operations by slot; the string arrays that script engines cannot
-// index; and the DLL's resources and version information.
+// built from (those of automation/, ini/ and registry/, linked in here); the
+// calls through the table of operations by slot; the string arrays that
+// script engines cannot index; and the DLL's resources and version
+// information.
 //
 // Usage: client.exe <path of Vornhall.dll> <scratch directory>
 // Prints one line per failure and ends with "N passed, M failed".
@@ -16,10 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "automation/interfaces.h"
 #include "automation/members.h"
 #include "automation/values.h"
+#include "ini/ini_members.h"
+#include "module/vornhall.h"
 #include "platform/win32.h"
+#include "registry/registry_members.h"
 #include "vornhall_version.h"
 
 namespace vh::client {

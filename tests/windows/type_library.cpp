@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "automation/interfaces.h"
 #include "automation/members.h"
+#include "ini/ini_members.h"
+#include "module/vornhall.h"
 #include "platform/win32.h"
+#include "registry/registry_members.h"
 #include "tests/windows/client.h"
 #include "vornhall_version.h"
 
