@@ -372,6 +372,41 @@ TEST_F(RegistryProcessTest, AFileBesideTheStoreCannotHideChangesOrEndAProcess)
     rmdir(counter.c_str());
 }
 
+// Processes that meet a store file nobody has made yet, all at the same
+// moment: one makes it a store while the others wait for it, and every one
+// of them opens it (none may take the half-made file for a foreign one).
+TEST_F(RegistryProcessTest, ProcessesMeetingANewStoreAtOnceAllOpenIt)
+{
+    constexpr int rounds = 20;
+    constexpr int processes = 8;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string file = m_dir.file("new" + std::to_string(round) + ".db");
+        vh::test::set_environment("VORNHALL_REGISTRY", file.c_str());
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < processes; ++i) {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                close(gate[1]);
+                char c = 0;
+                (void)read(gate[0], &c, 1);  // returns when the parent closes the gate
+                HKEY key = nullptr;
+                const LSTATUS status = create(std::string(top) + "\\P" + std::to_string(i), &key);
+                _exit(status == ERROR_SUCCESS ? 0 : 1);
+            }
+            children.push_back(child);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (const pid_t child : children) {
+            EXPECT_EQ(wait_for(child), 0) << "round " << round;
+        }
+        EXPECT_EQ(store_integrity(file), "ok");
+    }
+}
+
 // After fork() the child must not use the parent's SQLite connection: its
 // first call opens a connection of its own, with nothing remembered, and
 // the handles it inherited go on naming the same keys.

@@ -200,6 +200,11 @@ bool Connection::in_transaction() const noexcept
     return sqlite3_get_autocommit(m_db) == 0;
 }
 
+bool Connection::was_busy() const noexcept
+{
+    return (sqlite3_errcode(m_db) & 0xFF) == SQLITE_BUSY;
+}
+
 Connection::~Connection()
 {
     sqlite3_close_v2(m_db);

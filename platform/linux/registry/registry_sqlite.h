@@ -68,6 +68,9 @@ public:
     sqlite3* get() const noexcept { return m_db; }
     // True while a transaction is open on the connection.
     bool in_transaction() const noexcept;
+    // True when the last failure was SQLITE_BUSY: a lock another connection
+    // holds, which SQLite gave up waiting for (or did not wait for at all).
+    bool was_busy() const noexcept;
 
     // Runs SQL text of one or more statements whose rows are not needed
     // (pragmas, schema creation), each prepared and run once.

@@ -35,9 +35,11 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "platform/linux/descriptor.h"
@@ -252,12 +254,12 @@ std::string text_of(Connection& db, const char* sql)
     return std::string(static_cast<const char*>(bytes.data), bytes.size);
 }
 
-// Runs `work` in a write transaction, committed when it returns and rolled
-// back when it throws.
+// Runs `work` in a transaction begun by `begin`, committed when it returns
+// and rolled back when it throws.
 template <class Work>
-void in_write_transaction(Connection& db, Work&& work)
+void in_transaction(Connection& db, const char* begin, Work&& work)
 {
-    db.execute("BEGIN IMMEDIATE");
+    db.execute(begin);
     try {
         work();
         db.execute("COMMIT");
@@ -269,6 +271,33 @@ void in_write_transaction(Connection& db, Work&& work)
         }
         throw;
     }
+}
+
+// Switches the file to WAL mode; false when it stays in another mode. The
+// switch needs the file to itself for a moment, and SQLite does not wait
+// where waiting could deadlock (another process holds the write lock and
+// waits for this one's read lock to go): it fails at once as busy. This
+// process then holds no lock, and tries again until the busy timeout.
+bool switch_to_wal(Connection& db)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_timeout_ms);
+    for (;;) {
+        try {
+            return text_of(db, "PRAGMA journal_mode = WAL") == "wal";
+        } catch (const Win32Failure&) {
+            if (!db.was_busy() || std::chrono::steady_clock::now() >= deadline) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// A write transaction: the write lock is taken at once.
+template <class Work>
+void in_write_transaction(Connection& db, Work&& work)
+{
+    in_transaction(db, "BEGIN IMMEDIATE", std::forward<Work>(work));
 }
 
 }  // namespace
@@ -376,18 +405,24 @@ void Store::make_store()
 
 void Store::open_store()
 {
-    // What the file holds is checked before anything in it changes.
-    const std::int64_t id = integer_of(m_db, "PRAGMA application_id");
-    const std::int64_t version = integer_of(m_db, "PRAGMA user_version");
-    const bool known =
-        id == application_id
-            ? (version == schema_version && integer_of(m_db, schema_check_sql) == 1) ||
-                  (version == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0)
-            : id == 0 && version == first_schema_version && integer_of(m_db, first_schema_check_sql) == 1;
+    // What the file holds is checked before anything in it changes, in one
+    // read transaction: another process may be making the file a store at
+    // this moment, and the checks must all see the same state of it.
+    std::int64_t version = 0;
+    bool known = false;
+    in_transaction(m_db, "BEGIN", [&] {
+        const std::int64_t id = integer_of(m_db, "PRAGMA application_id");
+        version = integer_of(m_db, "PRAGMA user_version");
+        known =
+            id == application_id
+                ? (version == schema_version && integer_of(m_db, schema_check_sql) == 1) ||
+                      (version == 0 && integer_of(m_db, "SELECT count(*) FROM sqlite_master") == 0)
+                : id == 0 && version == first_schema_version && integer_of(m_db, first_schema_check_sql) == 1;
+    });
     if (!known) {
         throw Win32Failure(ERROR_BADDB);
     }
-    const bool in_wal = text_of(m_db, "PRAGMA journal_mode = WAL") == "wal";
+    const bool in_wal = switch_to_wal(m_db);
     m_db.execute("PRAGMA synchronous = NORMAL");
     bool taken_over = false;
     if (version != schema_version) {
