@@ -7,23 +7,23 @@
 #include <fstream>
 
 #include "bench/workloads.h"
+#include "platform/linux/loaded_library.h"
 
 namespace vh::bench {
 
 struct Module {
-    void* handle = nullptr;
+    explicit Module(const std::filesystem::path& path) : library(path.c_str()) {}
+    LoadedLibrary library;
     GetClassObject get_class_object = nullptr;
-    ~Module() { dlclose(handle); }
 };
 
 std::shared_ptr<Module> load_module(const std::filesystem::path& path)
 {
-    auto module = std::make_shared<Module>();
-    module->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module->handle == nullptr) {
+    auto module = std::make_shared<Module>(path);
+    if (!module->library) {
         fail("cannot load " + path.string() + ": " + dlerror());
     }
-    module->get_class_object = reinterpret_cast<GetClassObject>(dlsym(module->handle, "DllGetClassObject"));
+    module->get_class_object = module->library.function<GetClassObject>("DllGetClassObject");
     if (module->get_class_object == nullptr) {
         fail(path.string() + " has no DllGetClassObject");
     }

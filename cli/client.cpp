@@ -7,6 +7,7 @@
 
 #include "automation/late_bound.h"
 #include "platform/key_handle.h"
+#include "platform/linux/loaded_library.h"
 
 namespace vh::cli {
 
@@ -56,39 +57,13 @@ std::string store_problem(LSTATUS status)
     }
 }
 
-namespace {
-
-// A module loaded with dlopen, unloaded when the owner goes.
-class LoadedLibrary {
-public:
-    explicit LoadedLibrary(const std::filesystem::path& path)
-        : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-    {
-    }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-    ~LoadedLibrary()
-    {
-        if (m_handle != nullptr) {
-            dlclose(m_handle);
-        }
-    }
-    explicit operator bool() const noexcept { return m_handle != nullptr; }
-    void* symbol(const char* name) const noexcept { return dlsym(m_handle, name); }
-
-private:
-    void* m_handle;
-};
-
-}  // namespace
-
 HRESULT call_module_entry(const std::filesystem::path& module, const char* entry)
 {
-    const LoadedLibrary library(module);
+    const LoadedLibrary library(module.c_str());
     if (!library) {
         throw Failure{"cannot load " + module.string() + ": " + dlerror()};
     }
-    auto function = reinterpret_cast<HRESULT (*)()>(library.symbol(entry));
+    const auto function = library.function<HRESULT (*)()>(entry);
     return function != nullptr ? function() : E_NOTIMPL;
 }
 

@@ -6,6 +6,7 @@
 
 #include "automation/values.h"
 #include "module/vornhall.h"
+#include "platform/linux/loaded_library.h"
 
 namespace vh {
 namespace {
@@ -17,18 +18,11 @@ class Module : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module = dlopen(VH_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        get_class_object = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
-        can_unload_now = reinterpret_cast<CanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
+        ASSERT_TRUE(module) << dlerror();
+        get_class_object = module.function<GetClassObject>("DllGetClassObject");
+        can_unload_now = module.function<CanUnloadNow>("DllCanUnloadNow");
         ASSERT_NE(get_class_object, nullptr);
         ASSERT_NE(can_unload_now, nullptr);
-    }
-    void TearDown() override
-    {
-        if (module != nullptr) {
-            dlclose(module);
-        }
     }
 
     ComPtr<IClassFactory> factory(const CLSID& clsid)
@@ -38,17 +32,17 @@ protected:
         return result;
     }
 
-    void* module = nullptr;
+    const vh::LoadedLibrary module{VH_MODULE_PATH};
     GetClassObject get_class_object = nullptr;
     CanUnloadNow can_unload_now = nullptr;
 };
 
 TEST_F(Module, ExportsOnlyItsEntryPoints)
 {
-    EXPECT_EQ(dlsym(module, "make_ini_handler"), nullptr);
-    EXPECT_EQ(dlsym(module, "_ZN2vh16make_ini_handlerEv"), nullptr);
-    EXPECT_NE(dlsym(module, "DllRegisterServer"), nullptr);
-    EXPECT_NE(dlsym(module, "DllUnregisterServer"), nullptr);
+    EXPECT_EQ(dlsym(module.get(), "make_ini_handler"), nullptr);
+    EXPECT_EQ(dlsym(module.get(), "_ZN2vh16make_ini_handlerEv"), nullptr);
+    EXPECT_NE(dlsym(module.get(), "DllRegisterServer"), nullptr);
+    EXPECT_NE(dlsym(module.get(), "DllUnregisterServer"), nullptr);
 }
 
 TEST_F(Module, ClassObjectsCreateIndependentObjectsAndRefuseAggregation)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "module/vornhall.h"
+#include "platform/linux/loaded_library.h"
 #include "tests/support/environment.h"
 #include "tests/support/registry_dump.h"
 #include "tests/support/temp_dir.h"
@@ -20,14 +21,12 @@ protected:
     void SetUp() override
     {
         vh::test::set_environment("VORNHALL_REGISTRY", (dir.path() / "registry.db").c_str());
-        module = dlopen(VH_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        register_server = reinterpret_cast<EntryPoint>(dlsym(module, "DllRegisterServer"));
-        unregister_server = reinterpret_cast<EntryPoint>(dlsym(module, "DllUnregisterServer"));
+        ASSERT_TRUE(module) << dlerror();
+        register_server = module.function<EntryPoint>("DllRegisterServer");
+        unregister_server = module.function<EntryPoint>("DllUnregisterServer");
         ASSERT_NE(register_server, nullptr);
         ASSERT_NE(unregister_server, nullptr);
     }
-    void TearDown() override { dlclose(module); }
 
     static std::string read(const std::string& path, const char* name = "")
     {
@@ -56,7 +55,7 @@ protected:
     }
 
     test::TempDir dir;
-    void* module = nullptr;
+    const vh::LoadedLibrary module{VH_MODULE_PATH};
     EntryPoint register_server = nullptr;
     EntryPoint unregister_server = nullptr;
 };

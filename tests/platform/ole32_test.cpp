@@ -17,6 +17,7 @@
 
 #include "automation/values.h"
 #include "module/vornhall.h"
+#include "platform/linux/loaded_library.h"
 #include "platform/win32.h"
 #include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
@@ -64,11 +65,7 @@ void register_class(const std::string& prog_id, const CLSID& clsid, const std::s
 // Whether the component's module is in the process now; does not load it.
 bool module_loaded()
 {
-    void* handle = dlopen(VH_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) {
-        dlclose(handle);
-    }
-    return handle != nullptr;
+    return static_cast<bool>(vh::LoadedLibrary(VH_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD));
 }
 
 HRESULT create(const CLSID& clsid, ComPtr<IDispatch>& object)
@@ -210,11 +207,7 @@ TEST_F(Ole32, RelativeModulePathsAreRefusedAsMissing)
         EXPECT_EQ(object, nullptr);
     }
     std::filesystem::current_path(previous);
-    void* loaded = dlopen(planted.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    EXPECT_EQ(loaded, nullptr);
-    if (loaded != nullptr) {
-        dlclose(loaded);
-    }
+    EXPECT_FALSE(vh::LoadedLibrary(planted.c_str(), RTLD_NOW | RTLD_NOLOAD));
 }
 
 TEST_F(Ole32, NamesThatLeadToNoClass)
