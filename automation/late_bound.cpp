@@ -1,5 +1,6 @@
 #include "automation/late_bound.h"
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -53,7 +54,10 @@ LateCall::LateCall(IDispatch* object, DISPID id, WORD flags, std::vector<VARIANT
     : m_object(object), m_id(id), m_flags(flags), m_named(std::move(named))
 {
     // Named arguments come first, in the order of their identifiers; the
-    // others follow last one first.
+    // others follow last one first. A name is given to one of the arguments.
+    if (m_named.size() > args.size()) {
+        throw std::invalid_argument("more named arguments than arguments");
+    }
     const std::size_t positional = args.size() - m_named.size();
     for (std::size_t i = 0; i < m_named.size(); ++i) {
         m_slots.push_back(args[positional + i]);

@@ -217,6 +217,9 @@ HRESULT register_server() noexcept
 {
     try {
         const std::u16string module = platform::module_path();
+        if (module.empty()) {
+            return SELFREG_E_CLASS;  // a server entry without a file would name no module
+        }
         for (const Entry& entry : registration_table(module)) {
             if (const LSTATUS status = write_entry(entry); status != ERROR_SUCCESS) {
                 return to_hresult(status);

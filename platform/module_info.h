@@ -8,7 +8,8 @@
 
 namespace vh::platform {
 
-// The full path of the module file the component was loaded from.
+// The full path of the module file the component was loaded from; empty
+// when it cannot be named (a registration must then not be written).
 std::u16string module_path();
 
 // The platform key under which the type library's file is registered

@@ -18,6 +18,7 @@
 
 #include <ole2.h>
 #include <oleauto.h>
+#include <olectl.h>
 #define VH_EXPORT
 
 // mingw-w64 declares the source Variant of these as non-const; the system

@@ -19,10 +19,13 @@ std::u16string module_path()
     const std::unique_ptr<char, decltype(&std::free)> canonical(realpath(info.dli_fname, nullptr),
                                                                 &std::free);
     const char* name = canonical ? canonical.get() : info.dli_fname;
-    // File names are UTF-8 here, whatever the ANSI code page.
+    // File names are UTF-8 here, whatever the ANSI code page. A name that is
+    // not UTF-8 has no UTF-16 form that would lead back to the file: it is
+    // not named at all rather than named wrongly.
     const int length = static_cast<int>(std::strlen(name));
     std::u16string path(static_cast<std::size_t>(length), u'\0');
-    const int converted = MultiByteToWideChar(CP_UTF8, 0, name, length, path.data(), length);
+    const int converted =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, length, path.data(), length);
     path.resize(static_cast<std::size_t>(converted > 0 ? converted : 0));
     return path;
 }

@@ -159,6 +159,7 @@ constexpr HRESULT E_ACCESSDENIED = make_hresult(0x80070005);
 constexpr HRESULT CLASS_E_NOAGGREGATION = make_hresult(0x80040110);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = make_hresult(0x80040111);
 constexpr HRESULT REGDB_E_CLASSNOTREG = make_hresult(0x80040154);
+constexpr HRESULT SELFREG_E_CLASS = make_hresult(0x80040201);
 constexpr HRESULT CO_E_DLLNOTFOUND = make_hresult(0x800401F8);
 constexpr HRESULT CO_E_ERRORINDLL = make_hresult(0x800401F9);
 constexpr HRESULT CO_E_CLASSSTRING = make_hresult(0x800401F3);
@@ -482,6 +483,8 @@ constexpr UINT CP_ACP = 0;
 // Characters the code page lacks become the default character, not a
 // look-alike ("best fit").
 constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
+// Bytes that are no character fail the conversion instead of becoming U+FFFD.
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x08;
 constexpr UINT CP_UTF8 = 65001;
 constexpr UINT CP_1252 = 1252;
 

@@ -178,6 +178,21 @@ TEST_F(LateBinding, FailingMemberGivesExceptionWithItsStatusAndADescription)
     EXPECT_EQ(Bstr::copy_of(put.excep->bstrSource).view(), u"Vornhall.iniHandler");
 }
 
+// A null place for the answer is refused before anything else is looked at,
+// on both systems; here there is no type information to give.
+TEST_F(LateBinding, TypeInformationIsAskedForWithAPlaceForIt)
+{
+    UINT count = 7;
+    EXPECT_EQ(ini->GetTypeInfoCount(nullptr), E_INVALIDARG);
+    EXPECT_EQ(ini->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(ini->GetTypeInfo(0, 0, nullptr), E_POINTER);
+    EXPECT_EQ(ini->GetTypeInfo(5, 0, nullptr), E_POINTER);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(this);
+    EXPECT_EQ(ini->GetTypeInfo(0, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
+}
+
 TEST_F(LateBinding, TableSlotsMatchTheInterfaceFunctions)
 {
     // Early-bound callers reach a member by its slot in the table of

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "module/vornhall.h"
 #include "platform/linux/loaded_library.h"
@@ -92,6 +93,20 @@ TEST_F(Registration, RegisteringTwiceChangesNothingAndUnregisteringRestoresTheSt
     ASSERT_EQ(unregister_server(), S_OK);
     EXPECT_EQ(test::dump(HKEY_CLASSES_ROOT), before);
     EXPECT_EQ(unregister_server(), S_OK) << "unregistering what is not there is harmless";
+}
+
+// A module in a folder whose name is not UTF-8 has no name a registration
+// could lead back to: registering it fails and writes nothing.
+TEST_F(Registration, AModuleWhosePathHasNoUnicodeFormIsNotRegistered)
+{
+    const std::filesystem::path folder = dir.path() / "bad\xFFname";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(VH_MODULE_PATH, folder / "Vornhall.so");
+    const vh::LoadedLibrary copy((folder / "Vornhall.so").c_str());
+    ASSERT_TRUE(copy) << dlerror();
+    const std::string before = test::dump(HKEY_CLASSES_ROOT);
+    EXPECT_EQ(copy.function<EntryPoint>("DllRegisterServer")(), SELFREG_E_CLASS);
+    EXPECT_EQ(test::dump(HKEY_CLASSES_ROOT), before);
 }
 
 TEST_F(Registration, OtherServersEntriesAndForeignValuesStay)

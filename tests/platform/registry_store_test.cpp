@@ -140,7 +140,8 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeUsedFailsEveryCall)
 // the umask: the folder it is made in 0700, the file and the log and shared
 // memory SQLite keeps beside it 0600. A store others could read (as the first
 // release left them) is made private when opened; one its owner shared for
-// writing keeps its mode, and SQLite gives its side files the same.
+// writing keeps its mode, and SQLite gives its side files the same; one
+// its owner made read-only stays so.
 TEST_F(RegistryStoreTest, TheStoreIsPrivateToItsUserWhateverTheUmask)
 {
     vh::test::unset_environment("VORNHALL_REGISTRY");
@@ -188,6 +189,17 @@ TEST_F(RegistryStoreTest, TheStoreIsPrivateToItsUserWhateverTheUmask)
     RegCloseKey(create(HKEY_CURRENT_USER, "Team"));
     EXPECT_EQ(mode_of(shared), 0660);
     EXPECT_EQ(mode_of(shared + "-shm"), 0660);
+
+    // Made read-only by its owner: permissions are only ever taken away.
+    const std::string read_only = m_dir.file("read-only.db");
+    use_store(read_only);
+    RegCloseKey(create(HKEY_CURRENT_USER, "Kept"));
+    use_store(m_dir.file("elsewhere.db"));
+    ASSERT_EQ(chmod(read_only.c_str(), 0444), 0);
+    use_store(read_only);
+    RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_READ, &key);
+    RegCloseKey(key);
+    EXPECT_EQ(mode_of(read_only) & 0222, 0);
 }
 
 // Only an empty file, a store, or a store of the first release is used;

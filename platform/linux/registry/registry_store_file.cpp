@@ -159,12 +159,14 @@ bool trusted_side_file(const std::string& path, const struct stat& store)
            ((info.st_mode & S_IWOTH) == 0 || info.st_uid == ::geteuid());
 }
 
-// The mode a store of this user's is given once it is known to be a store:
-// its own alone, or shared for writing with its group when it was made so on
-// purpose; never anything for others.
-mode_t private_mode(mode_t mode)
+// The permissions a file of a store of this user's may keep once it is known
+// to be a store: its owner's, and its group's when the store was shared for
+// writing with its group on purpose; never anything for others. Only taken
+// away: a store its owner made read-only stays read-only.
+mode_t private_mode(mode_t store_mode, mode_t file_mode)
 {
-    return (mode & S_IWGRP) != 0 ? 0660 : 0600;
+    const mode_t allowed = (store_mode & S_IWGRP) != 0 ? 0660 : 0600;
+    return file_mode & allowed;
 }
 
 // Creates the store file, private whatever the umask, when it is missing,
@@ -213,12 +215,14 @@ void settle_modes(const std::string& real_path)
     if (::stat(real_path.c_str(), &store) != 0 || store.st_uid != ::geteuid()) {
         return;
     }
-    const mode_t mode = private_mode(store.st_mode);
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const std::string path = real_path + suffix;
         struct stat info {};
-        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
-            (info.st_mode & 07777) != mode) {
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+            continue;
+        }
+        const mode_t mode = private_mode(store.st_mode, info.st_mode & 07777);
+        if ((info.st_mode & 07777) != mode) {
             ::chmod(path.c_str(), mode);
         }
     }

@@ -28,7 +28,7 @@ namespace {
 constexpr DWORD error_invalid_flags = 1004;
 constexpr DWORD error_no_unicode_translation = 1113;
 constexpr DWORD wc_err_invalid_chars = 0x80;
-constexpr DWORD mb_err_invalid_chars = 0x08;
+constexpr DWORD mb_err_invalid_chars = MB_ERR_INVALID_CHARS;
 constexpr DWORD wc_no_best_fit_chars = 0x400;
 
 constexpr char16_t replacement_char = 0xFFFD;
