@@ -279,14 +279,17 @@ ProfileText::ProfileText(std::string file_bytes, Lookup lookup)
         m_bytes = std::move(file_bytes);
     }
     // Counting the lines first spares a large file the copies of a growing
-    // vector, which cost more than the parse itself: an LF, or a CR not
-    // followed by one, ends a line.
-    std::size_t breaks = 0;
-    for (std::size_t at = 0; at < m_bytes.size(); ++at) {
-        breaks += m_bytes[at] == '\n' ||
-                  (m_bytes[at] == '\r' && (at + 1 == m_bytes.size() || m_bytes[at + 1] != '\n'));
+    // vector, which cost more than the parse itself. An LF, or a CR not
+    // followed by one, ends a line: the larger of the two counts is exact for
+    // files of one kind of line end (CR LF, LF or CR), and both come from one
+    // pass with no branch, as cheap as counting one of them.
+    std::size_t line_feeds = 0;
+    std::size_t returns = 0;
+    for (const char c : m_bytes) {
+        line_feeds += c == '\n' ? 1 : 0;
+        returns += c == '\r' ? 1 : 0;
     }
-    m_lines.reserve(breaks + 1);
+    m_lines.reserve(std::max(line_feeds, returns) + 1);
     std::size_t begin = std::string_view(m_bytes).starts_with(utf8_bom) ? utf8_bom.size() : 0;
     // The next LF is looked for again only once a line has passed it: in a
     // file whose lines end with a CR alone, it may be far away or absent.
