@@ -178,18 +178,19 @@ TEST_F(LateBinding, FailingMemberGivesExceptionWithItsStatusAndADescription)
     EXPECT_EQ(Bstr::copy_of(put.excep->bstrSource).view(), u"Vornhall.iniHandler");
 }
 
-// A null place for the answer is refused before anything else is looked at,
-// on both systems; here there is no type information to give.
+// A null place for the answer is refused before the index is looked at; an
+// index past the last gives DISP_E_BADINDEX and a null answer. The count is
+// 1 where the module carries a type library (Windows), 0 here.
 TEST_F(LateBinding, TypeInformationIsAskedForWithAPlaceForIt)
 {
     UINT count = 7;
     EXPECT_EQ(ini->GetTypeInfoCount(nullptr), E_INVALIDARG);
-    EXPECT_EQ(ini->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 0u);
+    ASSERT_EQ(ini->GetTypeInfoCount(&count), S_OK);
+    EXPECT_LE(count, 1u);
     EXPECT_EQ(ini->GetTypeInfo(0, 0, nullptr), E_POINTER);
     EXPECT_EQ(ini->GetTypeInfo(5, 0, nullptr), E_POINTER);
     ITypeInfo* info = reinterpret_cast<ITypeInfo*>(this);
-    EXPECT_EQ(ini->GetTypeInfo(0, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(ini->GetTypeInfo(count, 0, &info), DISP_E_BADINDEX);
     EXPECT_EQ(info, nullptr);
 }
 
