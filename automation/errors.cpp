@@ -51,16 +51,16 @@ HRESULT status_of_current_exception() noexcept
 
 HRESULT status_at_edge() noexcept
 {
+    // As inside a member, but in the system's own terms: memory and the
+    // system's errors have statuses of their own here.
     try {
         throw;
-    } catch (const Error& e) {
-        return e.status();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::system_error& e) {
         return status_of_error_code(e.code());
     } catch (...) {
-        return E_UNEXPECTED;
+        return status_of_current_exception();
     }
 }
 
